@@ -1,0 +1,102 @@
+#include "cli/console_reports.h"
+
+#include <cinttypes>
+#include <cstdint>
+#include <cstdio>
+
+#include "conversion_state.h"
+#include "truncation.h"
+
+namespace {
+
+constexpr const char* kNoticeText =
+    "Written by the kestrup developers; free to use, copy and change.";
+
+constexpr const char* kUsageText =
+    "\n"
+    "Usage:\n"
+    "kestrup [options] filename[.rm] [outputfilename]\n"
+    "\n"
+    "filename is the name of the raster metafile to convert.\n"
+    "Only one filename may be specified.\n"
+    "The input file must end with the '.rm' extension, although it does\n"
+    "not have to be specified on the command line.\n"
+    "\n"
+    "[outputfilename] is the name of the converted output avi file.\n"
+    "If the output file name is not specified, the input file name is used\n"
+    "with an 'avi' extension. For example:\n"
+    "\n"
+    "kestrup test.rm will create the file: test.avi\n"
+    "\n"
+    "If the output file exists, kestrup will prompt to overwrite it\n"
+    "unless the -y option is used (see below).\n"
+    "If any of the filenames contain spaces, they must be enclosed in quotes.\n"
+    "\n"
+    "[options] are described as follows:\n"
+    "\n"
+    "-help    Prints help information.\n"
+    "-q       Suppress startup banner and file information messages\n"
+    "-y       Suppress query to overwrite an existing avi file\n"
+    "\n"
+    "-d [nn]  Progress indicator. Prints a dot ('.') every [nn] frames processed.\n"
+    "         If [nn] is not specified, it defaults to 10.\n"
+    "\n"
+    "-m  Use multiple color palettes in the converted avi file.\n"
+    "    Each frame of an avi or raster metafile animation is\n"
+    "    limited to 256 colors. AVI animations can use either\n"
+    "    one set of 256 colors for the entire animation or a separate\n"
+    "    set of 256 colors for each frame. If you use the -m option, then\n"
+    "    each frame of the output avi file will use a separate set of 256\n"
+    "    colors. Note that since color information is read from the input\n"
+    "    raster metafile, this option only affects the output avi animation\n"
+    "    if the raster metafile was originally exported using multiple\n"
+    "    color palettes.\n"
+    "\n"
+    "-speed [nn]  Sets the speed of the output avi file to nn frames per second.\n"
+    "             The default is 10.0.\n";
+
+}  // namespace
+
+void printBanner() {
+    std::printf("kestrup Version %s [%s]\n%s\n", kVersionText, __DATE__, kNoticeText);
+}
+
+void printUsage() {
+    std::fputs(kUsageText, stdout);
+}
+
+int averageCompression(double totalEncodedBytes, int frameCount, int width, int height) {
+    // The pixel count is a 32-bit product that may wrap, as it always has.
+    const auto pixels =
+        static_cast<int32_t>(static_cast<uint32_t>(width) * static_cast<uint32_t>(height));
+    if (pixels <= 0 || frameCount <= 0) return 0;
+    const double ratio = totalEncodedBytes / frameCount / pixels;
+    return static_cast<int32_t>(truncateToField((1.0 - ratio) * 100.0));
+}
+
+void reportStatistics() {
+    std::printf(
+        "\n%s statistics:\n"
+        "--------------------------------------\n"
+        "Number of frames:             %d\n"
+        "Largest frame size:           %" PRId64
+        "\n"
+        "Frame width:                  %d\n"
+        "Frame height:                 %d\n"
+        "Number of color map changes:  %d\n"
+        "Average frame compression:    %d%%\n",
+        gState.outputPath.c_str(), gState.frameCount, gState.largestChunk, gState.width,
+        gState.height, gState.paletteChangeCount,
+        averageCompression(gState.totalEncodedBytes, gState.frameCount, gState.width,
+                           gState.height));
+}
+
+void printErrorReport() {
+    if (gState.errorText.empty()) return;
+    std::fprintf(stderr, "\n*** Error: ***\n%s\n", gState.errorText.c_str());
+}
+
+void printWarningReport() {
+    if (gState.warningText.empty()) return;
+    std::fprintf(stderr, "\n*** Warning: ***\n%s\n", gState.warningText.c_str());
+}

@@ -1,0 +1,22 @@
+// What the program prints on the console: banner, usage, statistics, reports.
+#pragma once
+
+// "kestrup Version ..." with the build date and a notice line, on standard output.
+void printBanner();
+
+// The usage text, on standard output.
+void printUsage();
+
+// The statistics block of a finished conversion, from gState, on standard output.
+void reportStatistics();
+
+// The pending gState.errorText as an error report on standard error; nothing
+// when the text is empty.
+void printErrorReport();
+
+// The pending gState.warningText as a warning on standard error, if any.
+void printWarningReport();
+
+// Average compression in percent, truncated toward zero: 0 when the frame
+// count or the (32-bit) pixel count per frame is not positive.
+int averageCompression(double totalEncodedBytes, int frameCount, int width, int height);

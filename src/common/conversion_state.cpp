@@ -1,0 +1,40 @@
+#include "conversion_state.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+ConversionState gState;
+
+void resetConversionState() {
+    gState = ConversionState{};
+}
+
+namespace {
+
+std::string formatText(const char* format, va_list args) {
+    va_list sizing;
+    va_copy(sizing, args);
+    const int length = std::vsnprintf(nullptr, 0, format, sizing);
+    va_end(sizing);
+    if (length <= 0) return std::string();
+    std::vector<char> buffer(static_cast<size_t>(length) + 1);
+    std::vsnprintf(buffer.data(), buffer.size(), format, args);
+    return std::string(buffer.data(), static_cast<size_t>(length));
+}
+
+}  // namespace
+
+void setErrorText(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    gState.errorText = formatText(format, args);
+    va_end(args);
+}
+
+void setWarningText(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    gState.warningText = formatText(format, args);
+    va_end(args);
+}

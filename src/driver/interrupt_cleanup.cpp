@@ -1,0 +1,94 @@
+#include "driver/interrupt_cleanup.h"
+
+#include <csignal>
+#include <cstdio>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Read by the handler, so only plain pointers to strings that outlive the arming.
+const char* volatile gScratchPath = nullptr;
+const char* volatile gOutputPath = nullptr;
+
+#if defined(_WIN32)
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGBREAK};
+void (*gPreviousHandlers[3])(int);
+#else
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction gPreviousActions[3];
+#endif
+
+void removeFile(const char* path) {
+    if (path == nullptr) return;
+#if defined(_WIN32)
+    std::remove(path);
+#else
+    unlink(path);  // async-signal-safe, unlike remove
+#endif
+}
+
+// Removes what this run created, then dies of the same signal so that the
+// parent sees the conventional status.
+extern "C" void removeFilesAndDie(int signalNumber) {
+    removeFile(gScratchPath);
+    removeFile(gOutputPath);
+    std::signal(signalNumber, SIG_DFL);
+    std::raise(signalNumber);
+}
+
+}  // namespace
+
+InterruptCleanup::InterruptCleanup() {
+    for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
+#if defined(_WIN32)
+        gPreviousHandlers[i] = std::signal(kSignals[i], removeFilesAndDie);
+#else
+        sigaction(kSignals[i], nullptr, &gPreviousActions[i]);
+        if (gPreviousActions[i].sa_handler == SIG_IGN) continue;  // as under nohup
+        struct sigaction action = {};
+        action.sa_handler = removeFilesAndDie;
+        sigemptyset(&action.sa_mask);
+        for (int other : kSignals)
+            sigaddset(&action.sa_mask, other);
+        sigaction(kSignals[i], &action, nullptr);
+#endif
+    }
+}
+
+InterruptCleanup::~InterruptCleanup() {
+    gScratchPath = nullptr;
+    gOutputPath = nullptr;
+    for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
+#if defined(_WIN32)
+        std::signal(kSignals[i], gPreviousHandlers[i]);
+#else
+        sigaction(kSignals[i], &gPreviousActions[i], nullptr);
+#endif
+    }
+}
+
+void setInterruptScratchPath(const char* path) {
+    gScratchPath = path;
+}
+void setInterruptOutputPath(const char* path) {
+    gOutputPath = path;
+}
+
+#if defined(_WIN32)
+InterruptHold::InterruptHold() {}
+InterruptHold::~InterruptHold() {}
+#else
+InterruptHold::InterruptHold() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signalNumber : kSignals)
+        sigaddset(&held, signalNumber);
+    sigprocmask(SIG_BLOCK, &held, &previousMask);
+}
+InterruptHold::~InterruptHold() {
+    sigprocmask(SIG_SETMASK, &previousMask, nullptr);
+}
+#endif
