@@ -1,0 +1,155 @@
+#include "avi/avi_finish.h"
+
+#include <cinttypes>
+#include <cstdint>
+#include <string>
+
+#include "avi/avi_format.h"
+#include "avi/avi_header.h"
+#include "byte_order.h"
+#include "conversion_state.h"
+#include "rmfile/rm_format.h"
+#include "truncation.h"
+
+namespace {
+
+constexpr const char* kCreatorTag = "19710423-{6B1E07C4-93A2-11d5-A7F1-00C04F8E2D19}";
+constexpr const char* kTagKind = "W";
+constexpr const char* kTagComment = "Converted with kestrup";
+
+// "%s$s[%s]v[%s]![%s]" with creator, kind, version and comment ("$s" is literal),
+// padded with spaces to an even length so that no pad byte follows the chunk.
+std::string buildTagText() {
+    std::string text = std::string(kCreatorTag) + "$s[" + kTagKind + "]v[" + kVersionText + "]![" +
+                       kTagComment + "]";
+    while (text.size() % 2 != 0)
+        text += ' ';
+    return text;
+}
+
+bool readChunkRecord(std::FILE* scratch, ChunkRecord& record) {
+    uint8_t bytes[kChunkRecordSize];
+    if (std::fread(bytes, 1, sizeof bytes, scratch) != sizeof bytes) return false;
+    auto field = [&bytes](int at) {
+        return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
+               static_cast<uint32_t>(bytes[at + 2]) << 16 |
+               static_cast<uint32_t>(bytes[at + 3]) << 24;
+    };
+    record.isPalette = static_cast<int32_t>(field(0));
+    record.sizeFieldOffset = field(4);
+    record.dataSize = field(8);
+    return true;
+}
+
+// Writes value at an absolute position; false when the seek fails.
+bool patchU32(std::FILE* output, int64_t position, uint32_t value) {
+    if (!seekStream(output, position, SEEK_SET)) return false;
+    writeU32(output, value);
+    return true;
+}
+
+// Writes one index entry per scratch record, filling each chunk's size field on
+// the way. Returns the number of entries, or -1 when a seek failed; a record
+// beyond the expected count is counted but not written, so the file never
+// grows past the size planned for it.
+int64_t writeIndexEntries(std::FILE* output, std::FILE* scratch, int64_t expected,
+                          bool& paletteSeen) {
+    uint32_t chunkOffset = 4;  // from the "movi" code to the first chunk's code
+    int64_t entries = 0;
+    ChunkRecord record;
+    while (readChunkRecord(scratch, record)) {
+        if (entries == expected) return expected + 1;
+        ++entries;
+        const int64_t entryPos = streamPosition(output);
+        if (!patchU32(output, record.sizeFieldOffset, record.dataSize) ||
+            !seekStream(output, entryPos, SEEK_SET)) {
+            return -1;
+        }
+        if (record.isPalette != 0) {
+            writeFourCC(output, kCodePaletteChunk);
+            writeU32(output, kAviifNoTime);
+            paletteSeen = true;
+        } else {
+            writeFourCC(output, kCodeFrameChunk);
+            writeU32(output, kAviifKeyFrame);
+        }
+        writeU32(output, chunkOffset);
+        writeU32(output, record.dataSize);
+        chunkOffset += record.dataSize + kChunkHeaderSize;
+    }
+    return entries;
+}
+
+int outputWriteError() {
+    setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int finishAvi(std::FILE* output, std::FILE* scratch) {
+    AviLayout& layout = gState.layout;
+    const int64_t expected = int64_t{gState.frameCount} + gState.paletteChangeCount;
+    std::rewind(scratch);
+    const int64_t moviEnd = streamPosition(output);
+    if (moviEnd < 0) return outputWriteError();
+    layout.moviSize = moviEnd - layout.moviCodePos;
+
+    const std::string tagText = buildTagText();
+    const int64_t finalSize = moviEnd + kChunkHeaderSize + kIndexEntrySize * expected +
+                              kChunkHeaderSize + static_cast<int64_t>(tagText.size());
+    if (finalSize > kMaxAviFileSize) {
+        setErrorText("The converted AVI file would grow past %" PRId64
+                     " bytes, the largest size an AVI file can have.",
+                     kMaxAviFileSize);
+        return 0;
+    }
+
+    int64_t idx1SizePos = 0;
+    writeChunkHeader(output, kCodeIdx1, &idx1SizePos);
+    const int64_t entriesStart = streamPosition(output);
+    bool paletteSeen = false;
+    const int64_t entries = writeIndexEntries(output, scratch, expected, paletteSeen);
+    if (entries < 0) return outputWriteError();
+    if (entries != expected) {
+        setErrorText(kInternalErrorFormat, kErrorIndexCount);
+        return 0;
+    }
+    const int64_t indexSize = streamPosition(output) - entriesStart;
+
+    writeChunkHeader(output, kCodeJunk);
+    writeU32(output, static_cast<uint32_t>(tagText.size()));
+    std::fwrite(tagText.data(), 1, tagText.size(), output);
+    layout.riffSize = streamPosition(output) - layout.riffSizePos - 4;
+
+    const auto frames = static_cast<uint32_t>(gState.frameCount);
+    const auto largest = static_cast<uint32_t>(gState.largestChunk);
+    const uint32_t maxBytesPerSec =
+        truncateToField(static_cast<double>(gState.largestChunk) * gState.framesPerSecond);
+    const bool patched =
+        patchU32(output, layout.avihSizePos + kAvihTotalFrames, frames) &&
+        patchU32(output, layout.strhSizePos + kStrhLength, frames) &&
+        patchU32(output, layout.riffSizePos, static_cast<uint32_t>(layout.riffSize)) &&
+        patchU32(output, layout.hdrlSizePos, static_cast<uint32_t>(layout.hdrlSize)) &&
+        patchU32(output, layout.avihSizePos, static_cast<uint32_t>(layout.avihSize)) &&
+        patchU32(output, layout.avihSizePos + kAvihMaxBytesPerSec, maxBytesPerSec) &&
+        patchU32(output, layout.avihSizePos + kAvihSuggestedBufferSize, largest) &&
+        patchU32(output, layout.strlSizePos, static_cast<uint32_t>(layout.strlSize)) &&
+        patchU32(output, layout.strhSizePos, static_cast<uint32_t>(layout.strhSize)) &&
+        patchU32(output, layout.strhSizePos + kStrhFlags,
+                 paletteSeen ? kAvisfVideoPaletteChanges : 0) &&
+        patchU32(output, layout.strhSizePos + kStrhSuggestedBufferSize, largest) &&
+        patchU32(output, layout.strfSizePos, kStreamFormatSize) &&
+        patchU32(output, layout.moviSizePos, static_cast<uint32_t>(layout.moviSize)) &&
+        patchU32(output, idx1SizePos, static_cast<uint32_t>(indexSize));
+    if (!patched || std::fflush(output) != 0 || std::ferror(output)) return outputWriteError();
+
+    const uint32_t fileSize = static_cast<uint32_t>(layout.riffSize + 4);
+    if (fileSize > kPlayerFileSizeLimit) {
+        setWarningText(
+            "The size of the converted AVI file is %u, which is greater than the maximum "
+            "allowed AVI file size (%u). Some AVI players may be unable to play this animation.",
+            fileSize, kPlayerFileSizeLimit);
+    }
+    return 1;
+}

@@ -1,0 +1,53 @@
+#include "rmfile/frame_header.h"
+
+#include <cstdint>
+
+#include "byte_order.h"
+#include "rmfile/rm_format.h"
+
+int checkFrameHeader(std::FILE* input) {
+    const int frameNumber = gState.frameCount + 1;
+    if (readU32(input) != kFrameMark) {
+        setErrorText(kInternalErrorFormat, kErrorFrameMark);
+        return 0;
+    }
+    const auto width = static_cast<int32_t>(readU32(input));
+    bool widthBad = false;
+    if (width <= 0) {
+        setErrorText("Width of frame %d must be > 0", frameNumber);
+        widthBad = true;
+    }
+    const auto height = static_cast<int32_t>(readU32(input));
+    if (height <= 0) {
+        setErrorText("Height of frame %d must be > 0", frameNumber);
+        return 0;
+    }
+    if (widthBad) return 0;
+    if (gState.frameCount > 0 && (width != gState.width || height != gState.height)) {
+        setErrorText(
+            "\nWidth and/or height of frame %d is not equal to the width\n"
+            "and/or height of the first frame.\n"
+            "Frame 1   width:  %d\n"
+            "Frame 1   height: %d\n"
+            "Frame %d  width:  %d\n"
+            "Frame %d  height: %d\n",
+            frameNumber, gState.width, gState.height, frameNumber, width, frameNumber, height);
+        return 0;
+    }
+    seekStream(input, -12, SEEK_CUR);
+    return 1;
+}
+
+void readPalette(std::FILE* input, Palette& palette) {
+    // Each table word carries its intensity in the low byte; the high byte is noise.
+    uint16_t word = 0;
+    for (PaletteEntry& entry : palette) {
+        entry.red = readU16(input, word) ? static_cast<uint8_t>(word) : 0;
+    }
+    for (PaletteEntry& entry : palette) {
+        entry.green = readU16(input, word) ? static_cast<uint8_t>(word) : 0;
+    }
+    for (PaletteEntry& entry : palette) {
+        entry.blue = readU16(input, word) ? static_cast<uint8_t>(word) : 0;
+    }
+}

@@ -1,0 +1,161 @@
+#include "rmfile/frame_scan.h"
+
+#include <cstdint>
+
+#include "avi/avi_header.h"
+#include "avi/movie_chunks.h"
+#include "byte_order.h"
+#include "conversion_state.h"
+#include "rmfile/frame_header.h"
+#include "rmfile/rm_format.h"
+
+namespace {
+
+bool atEnd(std::FILE* input) {
+    return std::feof(input) || std::ferror(input);
+}
+
+void skipFiller(std::FILE* input) {
+    uint16_t word = 0;
+    while (readU16(input, word) && word == kFillerWord && !atEnd(input)) {
+    }
+    seekStream(input, -2, SEEK_CUR);
+}
+
+// Steps through 4-byte values until the frame mark, leaving the input at it.
+// Returns true when the end of the input was reached and the bytes passed over
+// held the mark at an offset the 4-byte steps did not land on.
+bool findNextFrame(std::FILE* input) {
+    uint32_t window = 0xFFFFFFFF;  // the last four bytes passed over, newest in the top byte
+    bool missedMark = false;
+    while (!atEnd(input)) {
+        uint32_t value = 0;
+        int bytesRead = 0;
+        for (; bytesRead < 4; ++bytesRead) {
+            const int byte = readByte(input);
+            if (byte == EOF) break;
+            value |= static_cast<uint32_t>(byte) << (8 * bytesRead);
+            window = (window >> 8) | (static_cast<uint32_t>(byte) << 24);
+            if (window == kFrameMark && bytesRead < 3) missedMark = true;
+        }
+        if (bytesRead == 4 && value == kFrameMark) {
+            seekStream(input, -4, SEEK_CUR);
+            return false;
+        }
+    }
+    return missedMark;
+}
+
+// With multiPalette a palette-change chunk goes ahead of every frame whose table
+// differs from the palette a player has in effect at that point.
+int writePaletteChangeIfNeeded(std::FILE* output, std::FILE* scratch, bool multiPalette,
+                               Palette& paletteInEffect, bool& multipleTables) {
+    if (gState.framePalette != gState.referencePalette) multipleTables = true;
+    if (!multiPalette || gState.framePalette == paletteInEffect) return 1;
+    if (!writePaletteChunk(gState.framePalette, output, scratch)) return 0;
+    ++gState.paletteChangeCount;
+    paletteInEffect = gState.framePalette;
+    return 1;
+}
+
+// The stream checks between frames; returns 0 with the last failing stream's message.
+int checkStreams(std::FILE* input, std::FILE* output, std::FILE* scratch) {
+    int result = 1;
+    if (std::ferror(input)) {
+        setErrorText("i/o error reading from \"%s\".", gState.inputPath.c_str());
+        result = 0;
+    }
+    if (std::ferror(output)) {
+        setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
+        result = 0;
+    }
+    if (std::ferror(scratch)) {
+        setErrorText("i/o error writing to temp file \"%s\".", gState.scratchPath.c_str());
+        result = 0;
+    }
+    return result;
+}
+
+// Reads the first frame's size and colour table and writes the AVI header.
+void startAvi(std::FILE* input, std::FILE* output, double framesPerSecond) {
+    gState.framesPerSecond = framesPerSecond;
+    gState.totalEncodedBytes = 0;
+    gState.largestChunk = 0;
+    seekStream(input, kWidthOffset, SEEK_SET);
+    gState.width = static_cast<int32_t>(readU32(input));
+    gState.height = static_cast<int32_t>(readU32(input));
+    seekStream(input, kColourTablesOffset, SEEK_SET);
+    readPalette(input, gState.referencePalette);
+    writeAviHeader(output, gState.width, gState.height, framesPerSecond, gState.referencePalette);
+    std::rewind(input);
+    gState.frameCount = 0;
+    gState.paletteChangeCount = 0;
+}
+
+}  // namespace
+
+int scanFrames(std::FILE* input, std::FILE* output, std::FILE* scratch, int dotInterval,
+               bool multiPalette, double framesPerSecond) {
+    int result = 1;
+    bool multipleTables = false;
+    bool missedMark = false;
+    std::rewind(input);
+    if (!checkFrameHeader(input)) {
+        result = 0;
+    } else {
+        startAvi(input, output, framesPerSecond);
+        Palette paletteInEffect = gState.referencePalette;
+        if (dotInterval > 0) std::fputs("\n", stderr);
+        for (;;) {
+            if (!checkFrameHeader(input)) {
+                result = 0;
+                break;
+            }
+            seekStream(input, kFrameHeaderSize, SEEK_CUR);
+            readPalette(input, gState.framePalette);
+            uint16_t word = 0;
+            if (!readU16(input, word) || wordKind(word) != kBeginImage) {
+                setErrorText(kInternalErrorFormat, kErrorBeginImage);
+                result = 0;
+                break;
+            }
+            if (!writePaletteChangeIfNeeded(output, scratch, multiPalette, paletteInEffect,
+                                            multipleTables) ||
+                !writeFrameChunk(input, output, scratch)) {
+                result = 0;
+                break;
+            }
+            ++gState.frameCount;
+            if (dotInterval > 0 && gState.frameCount % dotInterval == 0) std::fputs(".", stderr);
+            skipFiller(input);
+            missedMark = findNextFrame(input);
+            // A failing stream is an error after the last frame too.
+            if (!checkStreams(input, output, scratch)) {
+                result = 0;
+                break;
+            }
+            if (std::feof(input)) break;
+        }
+    }
+
+    // Before any frame converted, a specific message only confuses; a failing
+    // scratch file is not the input's fault and keeps its own.
+    if (gState.frameCount == 0 && !std::ferror(scratch)) {
+        setErrorText("\"%s\" is not a valid raster metafile", gState.inputPath.c_str());
+        result = 0;
+    }
+    if (dotInterval > 0) std::fputs("\n", stderr);
+    if (result == 1 && missedMark) {
+        std::fprintf(stderr,
+                     "\nWarning: a frame mark after frame %d was not found by the frame search; "
+                     "the frames from there on were not converted.\n",
+                     gState.frameCount);
+    }
+    if (result == 1 && multipleTables && !multiPalette) {
+        std::fputs(
+            "\nThis raster metafile has multiple color tables.\n"
+            "It is recommended that this file be converted using the '-m' option.\n",
+            stderr);
+    }
+    return result;
+}
