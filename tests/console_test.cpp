@@ -1,0 +1,197 @@
+// What the program prints, on which stream, with which exit status: usage,
+// banner, error reports, statistics, progress dots and warnings.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "cli/console_reports.h"
+#include "conversion_fixture.h"
+#include "process_runner.h"
+
+namespace {
+
+const char kUsage[] =
+    "\n"
+    "Usage:\n"
+    "kestrup [options] filename[.rm] [outputfilename]\n"
+    "\n"
+    "filename is the name of the raster metafile to convert.\n"
+    "Only one filename may be specified.\n"
+    "The input file must end with the '.rm' extension, although it does\n"
+    "not have to be specified on the command line.\n"
+    "\n"
+    "[outputfilename] is the name of the converted output avi file.\n"
+    "If the output file name is not specified, the input file name is used\n"
+    "with an 'avi' extension. For example:\n"
+    "\n"
+    "kestrup test.rm will create the file: test.avi\n"
+    "\n"
+    "If the output file exists, kestrup will prompt to overwrite it\n"
+    "unless the -y option is used (see below).\n"
+    "If any of the filenames contain spaces, they must be enclosed in quotes.\n"
+    "\n"
+    "[options] are described as follows:\n"
+    "\n"
+    "-help    Prints help information.\n"
+    "-q       Suppress startup banner and file information messages\n"
+    "-y       Suppress query to overwrite an existing avi file\n"
+    "\n"
+    "-d [nn]  Progress indicator. Prints a dot ('.') every [nn] frames processed.\n"
+    "         If [nn] is not specified, it defaults to 10.\n"
+    "\n"
+    "-m  Use multiple color palettes in the converted avi file.\n"
+    "    Each frame of an avi or raster metafile animation is\n"
+    "    limited to 256 colors. AVI animations can use either\n"
+    "    one set of 256 colors for the entire animation or a separate\n"
+    "    set of 256 colors for each frame. If you use the -m option, then\n"
+    "    each frame of the output avi file will use a separate set of 256\n"
+    "    colors. Note that since color information is read from the input\n"
+    "    raster metafile, this option only affects the output avi animation\n"
+    "    if the raster metafile was originally exported using multiple\n"
+    "    color palettes.\n"
+    "\n"
+    "-speed [nn]  Sets the speed of the output avi file to nn frames per second.\n"
+    "             The default is 10.0.\n";
+
+const std::regex kBanner(
+    "kestrup Version 1\\.0-3 \\[[A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4}\\]\\n[^\\n]+\\n");
+
+// Splits the banner off the front of standard output.
+std::string afterBanner(const std::string& out) {
+    std::smatch match;
+    if (!std::regex_search(out, match, kBanner, std::regex_constants::match_continuous)) {
+        ADD_FAILURE() << "no banner at the start of: " << out;
+        return out;
+    }
+    return match.suffix();
+}
+
+ProcessResult run(const TempDir& dir, std::vector<std::string> arguments) {
+    ProcessRequest request;
+    request.arguments = std::move(arguments);
+    request.workingDirectory = dir.path;
+    request.closedInput = true;
+    return runKestrupProcess(request);
+}
+
+TEST(Console, BannerAndUsageForNoArgumentsAndForHelp) {
+    TempDir dir;
+    for (const auto& arguments : std::vector<std::vector<std::string>>{
+             {}, {"-help"}, {"-hurry"}, {"missing", "-h", "-y"}, {"-q", "-h"}}) {
+        const ProcessResult result = run(dir, arguments);
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_EQ(afterBanner(result.out), kUsage);
+        EXPECT_EQ(result.err, "");
+    }
+    EXPECT_TRUE(dir.entries().empty()) << "help must not touch any file";
+}
+
+TEST(Console, ParseFailuresAndTheirReports) {
+    TempDir dir;
+    const struct {
+        std::vector<std::string> arguments;
+        const char* err;
+    } cases[] = {
+        {{"a", "b", "c"}, "\n*** Error: ***\nToo many file names\n"},
+        {{"-"}, "\n*** Error: ***\n'-' missing option command\n"},
+        {{"-x", "anim"}, "Unrecognized option -x\n"},
+        {{"-s", "-3"}, "Unrecognized option -3\n"},
+        {{"-q", "-y"}, "\n*** Error: ***\nNo input file specified.\n"},
+        {{"-d", "5"}, "\n*** Error: ***\nNo input file specified.\n"},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult result = run(dir, c.arguments);
+        EXPECT_EQ(result.exitStatus, 1) << c.err;
+        EXPECT_EQ(result.out, "") << c.err;
+        EXPECT_EQ(result.err, c.err);
+    }
+}
+
+TEST(Console, StatisticsBlockAfterAConversion) {
+    TempDir dir;
+    rmw::writeFile(dir.file("anim.rm"), twoByTwoFile());
+    const ProcessResult result = run(dir, {"anim"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err, "");
+    // 10 encoded bytes for 4 pixels: the average compression is negative.
+    EXPECT_EQ(afterBanner(result.out),
+              "Converting \"anim\"...\n"
+              "\nanim.avi statistics:\n"
+              "--------------------------------------\n"
+              "Number of frames:             1\n"
+              "Largest frame size:           12\n"
+              "Frame width:                  2\n"
+              "Frame height:                 2\n"
+              "Number of color map changes:  0\n"
+              "Average frame compression:    -150%\n");
+}
+
+TEST(Console, QuietPrintsNothingOnStandardOutput) {
+    TempDir dir;
+    rmw::writeFile(dir.file("anim.rm"), twoByTwoFile());
+    const ProcessResult result = run(dir, {"-q", "anim.rm"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(fileExists(dir.file("anim.avi")));
+}
+
+TEST(Console, FailedConversionReportsOnStandardError) {
+    TempDir dir;
+    rmw::writeFile(dir.file("empty.rm"), {});
+    const struct {
+        std::vector<std::string> arguments;
+        const char* err;
+    } cases[] = {
+        {{"missing"}, "\n*** Error: ***\nCould not open missing.rm for reading.\n"},
+        {{"empty.rm"}, "\n*** Error: ***\n\"empty.rm\" is not a valid raster metafile\n"},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult result = run(dir, c.arguments);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(afterBanner(result.out), "Converting \"" + c.arguments[0] + "\"...\n");
+        EXPECT_EQ(result.err, c.err);
+    }
+}
+
+TEST(Console, ProgressDotsAndTheMultipleTablesWarning) {
+    TempDir dir;
+    rmw::Bytes bytes;
+    for (int frame = 0; frame < 7; ++frame) {
+        rmw::appendFrame(bytes, picture(2, 2, {1, 2, 3, 3}), rmw::makePalette(frame == 3 ? 2 : 1));
+    }
+    rmw::writeFile(dir.file("seven.rm"), bytes);
+    const ProcessResult dots = run(dir, {"-q", "-y", "-d", "3", "seven"});
+    EXPECT_EQ(dots.exitStatus, 0);
+    EXPECT_EQ(dots.err,
+              "\n..\n"
+              "\nThis raster metafile has multiple color tables.\n"
+              "It is recommended that this file be converted using the '-m' option.\n");
+    const ProcessResult withPalettes = run(dir, {"-q", "-y", "-m", "-d", "7", "seven"});
+    EXPECT_EQ(withPalettes.exitStatus, 0);
+    EXPECT_EQ(withPalettes.err, "\n.\n");
+    const ProcessResult noDots = run(dir, {"-q", "-y", "-m", "-d", "0", "seven"});
+    EXPECT_EQ(noDots.err, "");
+}
+
+TEST(Console, AverageCompressionGuardsItsDivision) {
+    const struct {
+        double total;
+        int frames, width, height;
+        int expected;
+    } cases[] = {
+        {10, 1, 2, 2, -150},       {25, 2, 5, 10, 75},
+        {99.9, 1, 10, 10, 0},       // 0.1% truncates toward zero
+        {100, 1, 0, 5, 0},          // no pixels
+        {100, 1, 65536, 65536, 0},  // the 32-bit product wraps to 0
+        {100, 1, -2, 3, 0},        {100, 0, 2, 2, 0},
+        {1e300, 1, 1, 1, 0},  // far outside the integer range
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(averageCompression(c.total, c.frames, c.width, c.height), c.expected)
+            << c.total << " " << c.frames << " " << c.width << "x" << c.height;
+    }
+}
+
+}  // namespace

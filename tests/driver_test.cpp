@@ -1,0 +1,286 @@
+// The conversion driver as a user meets it: the overwrite prompt, refusing to
+// write over the input, and leaving no scratch or partial file behind.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "conversion_fixture.h"
+#include "driver/output_file.h"
+#include "process_runner.h"
+
+namespace {
+
+const char kOldContents[] = "an older file";
+
+// A working directory with the input anim.rm and an empty scratch directory
+// that TMPDIR names, so that every test can see what a run left behind.
+struct Workspace {
+    TempDir dir;
+    std::string scratchDir = dir.file("tmp");
+    Workspace() {
+        mkdir(scratchDir.c_str(), 0700);
+        rmw::writeFile(dir.file("anim.rm"), twoByTwoFile());
+    }
+    ProcessResult run(std::vector<std::string> arguments, const std::string& answer = "") const {
+        ProcessRequest request;
+        request.arguments = std::move(arguments);
+        request.workingDirectory = dir.path;
+        request.environment = {"TMPDIR=" + scratchDir};
+        request.standardInput = answer;
+        request.closedInput = answer.empty();
+        return runKestrupProcess(request);
+    }
+    std::vector<std::string> scratchLeft() const { return directoryEntries(scratchDir); }
+    void writeOld(const std::string& name) const {
+        rmw::writeFile(dir.file(name), rmw::Bytes(kOldContents, kOldContents + 13));
+    }
+    std::string contents(const std::string& name) const {
+        const rmw::Bytes bytes = rmw::readFile(dir.file(name));
+        return std::string(bytes.begin(), bytes.end());
+    }
+};
+
+const char kPrompt[] = "File \"anim.avi\" exists. Do you want to overwrite it? (y/n) ";
+
+TEST(Driver, OverwritePromptAnswers) {
+    const struct {
+        const char* answer;  // "" is the end of input
+        bool overwrite;
+    } cases[] = {
+        {"y\n", true},      {"Yes\n", true}, {"  \n yes please\n", true},
+        {"Y", true},        {"n\n", false},  {"no\n", false},
+        {"maybe\n", false}, {"", false},     {" \n", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("answer: '") + c.answer + "'");
+        Workspace space;
+        space.writeOld("anim.avi");
+        const ProcessResult result = space.run({"-q", "anim"}, c.answer);
+        EXPECT_EQ(result.out, kPrompt);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.exitStatus, c.overwrite ? 0 : 1);
+        if (c.overwrite) {
+            EXPECT_TRUE(parseAvi(rmw::readFile(space.dir.file("anim.avi"))).problem.empty());
+        } else {
+            EXPECT_EQ(space.contents("anim.avi"), kOldContents);
+        }
+        EXPECT_TRUE(space.scratchLeft().empty());
+    }
+}
+
+TEST(Driver, NoPromptWithYesOrWhenTheOutputIsNew) {
+    Workspace space;
+    space.writeOld("anim.avi");
+    EXPECT_EQ(space.run({"-q", "-y", "anim"}).out, "");
+    EXPECT_TRUE(parseAvi(rmw::readFile(space.dir.file("anim.avi"))).problem.empty());
+    EXPECT_EQ(space.run({"-q", "anim", "other.avi"}).out, "");
+    EXPECT_TRUE(fileExists(space.dir.file("other.avi")));
+}
+
+TEST(Driver, ExistenceIsDecidedByThePathNotByReadability) {
+    TempDir dir;
+    const std::string unreadable = dir.file("unreadable.avi");
+    rmw::writeFile(unreadable, {1, 2, 3});
+    chmod(unreadable.c_str(), 0200);
+    symlink("nowhere", dir.file("dangling.avi").c_str());
+    EXPECT_TRUE(outputExists(unreadable));
+    EXPECT_TRUE(outputExists(dir.file("dangling.avi")));
+    EXPECT_TRUE(outputExists(dir.path));
+    EXPECT_FALSE(outputExists(dir.file("absent.avi")));
+}
+
+// As a user who is not root: a write-only existing output is asked about.
+TEST(Driver, WriteOnlyOutputIsAskedAboutAsAnOrdinaryUser) {
+    std::string prefix;
+    if (geteuid() == 0) {
+        if (!haveProgram("setpriv")) GTEST_SKIP() << "setpriv is needed to drop root";
+        prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    }
+    Workspace space;
+    chmod(space.dir.path.c_str(), 0777);
+    chmod(space.scratchDir.c_str(), 0777);
+    space.writeOld("anim.avi");
+    chmod(space.dir.file("anim.avi").c_str(), 0222);
+    for (const char* answer : {"n", "y"}) {
+        std::string out;
+        const int status = runShell("cd '" + space.dir.path + "' && echo " + answer +
+                                        " | TMPDIR='" + space.scratchDir + "' " + prefix +
+                                        KESTRUP_BINARY_PATH + " -q anim 2>/dev/null",
+                                    &out);
+        EXPECT_EQ(out, kPrompt) << answer;
+        EXPECT_EQ(status, answer[0] == 'y' ? 0 : 1);
+    }
+    chmod(space.dir.file("anim.avi").c_str(), 0644);
+    EXPECT_TRUE(parseAvi(rmw::readFile(space.dir.file("anim.avi"))).problem.empty());
+    EXPECT_TRUE(space.scratchLeft().empty());
+}
+
+TEST(Driver, RefusesToWriteOverTheInput) {
+    Workspace space;
+    symlink("anim.rm", space.dir.file("link.rm").c_str());
+    link(space.dir.file("anim.rm").c_str(), space.dir.file("hard.rm").c_str());
+    const rmw::Bytes original = rmw::readFile(space.dir.file("anim.rm"));
+    for (const char* output : {"anim.rm", "./anim.rm", "link.rm", "hard.rm"}) {
+        const ProcessResult result = space.run({"-q", "-y", "anim.rm", output});
+        EXPECT_EQ(result.exitStatus, 1) << output;
+        EXPECT_EQ(result.err, std::string("\n*** Error: ***\nOutput file ") + output +
+                                  " is the same file as the input.\n");
+        EXPECT_EQ(rmw::readFile(space.dir.file("anim.rm")), original);
+        EXPECT_TRUE(space.scratchLeft().empty());
+    }
+}
+
+TEST(Driver, FailuresLeaveNeitherScratchNorOutput) {
+    Workspace space;
+    rmw::writeFile(space.dir.file("bad.rm"), {0, 0, 0, 0xE0, 1});
+    mkdir(space.dir.file("folder.rm").c_str(), 0755);
+    const struct {
+        std::vector<std::string> arguments;
+        const char* err;
+        const char* output;  // must not exist afterwards
+    } cases[] = {
+        {{"missing"}, "Could not open missing.rm for reading.", "missing.avi"},
+        {{"bad"}, "\"bad.rm\" is not a valid raster metafile", "bad.avi"},
+        {{"folder"}, "\"folder.rm\" is not a valid raster metafile", "folder.avi"},
+        {{"anim", "no/such/dir.avi"},
+         "Could not open file no/such/dir.avi for writing.",
+         "no/such/dir.avi"},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult result = space.run(c.arguments);
+        EXPECT_EQ(result.exitStatus, 1) << c.err;
+        EXPECT_EQ(result.err, std::string("\n*** Error: ***\n") + c.err + "\n");
+        EXPECT_FALSE(fileExists(space.dir.file(c.output))) << c.output;
+        EXPECT_TRUE(space.scratchLeft().empty()) << c.err;
+    }
+}
+
+TEST(Driver, FailureAfterTruncatingRemovesTheOldOutput) {
+    Workspace space;
+    rmw::writeFile(space.dir.file("bad.rm"), {1, 2, 3, 4});
+    space.writeOld("bad.avi");
+    EXPECT_EQ(space.run({"-y", "bad"}).exitStatus, 1);
+    EXPECT_FALSE(fileExists(space.dir.file("bad.avi")));
+}
+
+TEST(Driver, UnusableTemporaryDirectory) {
+    Workspace space;
+    ProcessRequest request;
+    request.arguments = {"anim"};
+    request.workingDirectory = space.dir.path;
+    request.environment = {"TMPDIR=" + space.dir.file("no-such-dir")};
+    request.closedInput = true;
+    const ProcessResult result = runKestrupProcess(request);
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.err, "\n*** Error: ***\nCould not create temp file name.\n");
+    EXPECT_FALSE(fileExists(space.dir.file("anim.avi")));
+}
+
+TEST(Driver, LongPathsAreNamedWhole) {
+    Workspace space;
+    std::string relative;
+    for (int level = 0; level < 5; ++level) {
+        relative += (level == 0 ? "" : "/") + std::string(200, static_cast<char>('a' + level));
+        mkdir(space.dir.file(relative).c_str(), 0755);
+    }
+    const std::string longName = relative + "/anim";
+    rmw::writeFile(space.dir.file(longName + ".rm"), twoByTwoFile());
+    const ProcessResult converted = space.run({"-q", longName});
+    EXPECT_EQ(converted.exitStatus, 0);
+    EXPECT_TRUE(fileExists(space.dir.file(longName + ".avi")));
+    const ProcessResult missing = space.run({"-q", relative + "/gone"});
+    EXPECT_EQ(missing.err,
+              "\n*** Error: ***\nCould not open " + relative + "/gone.rm for reading.\n");
+}
+
+// A conversion that takes a while: one frame, then a long stretch of filler.
+void writeSlowInput(const std::string& path) {
+    rmw::writeFile(path, twoByTwoFile());
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    const std::vector<uint8_t> filler(1 << 20, 0xFF);
+    for (int megabyte = 0; megabyte < 384; ++megabyte) {
+        std::fwrite(filler.data(), 1, filler.size(), file);
+    }
+    std::fclose(file);
+}
+
+TEST(Driver, InterruptsRemoveScratchAndOutput) {
+    Workspace space;
+    writeSlowInput(space.dir.file("slow.rm"));
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE("signal " + std::to_string(signalNumber));
+        const pid_t child = fork();
+        if (child == 0) {
+            chdir(space.dir.path.c_str());
+            setenv("TMPDIR", space.scratchDir.c_str(), 1);
+            const int devNull = open("/dev/null", O_RDWR);
+            dup2(devNull, 0);
+            dup2(devNull, 1);
+            dup2(devNull, 2);
+            execl(KESTRUP_BINARY_PATH, "kestrup", "-y", "slow", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // Wait until the output is open, then freeze the run mid-conversion.
+        bool started = false;
+        for (int tries = 0; tries < 20000 && !started; ++tries) {
+            started = fileExists(space.dir.file("slow.avi"));
+            if (!started) std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        kill(child, SIGSTOP);
+        ASSERT_TRUE(started);
+        kill(child, signalNumber);
+        kill(child, SIGCONT);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before the signal came";
+        EXPECT_EQ(WTERMSIG(status), signalNumber);
+        EXPECT_FALSE(fileExists(space.dir.file("slow.avi")));
+        EXPECT_TRUE(space.scratchLeft().empty());
+    }
+}
+
+TEST(Driver, InterruptAtThePromptKeepsTheExistingOutput) {
+    Workspace space;
+    space.writeOld("anim.avi");
+    int toChild[2];
+    ASSERT_EQ(pipe(toChild), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        chdir(space.dir.path.c_str());
+        setenv("TMPDIR", space.scratchDir.c_str(), 1);
+        dup2(toChild[0], 0);
+        close(toChild[1]);
+        const int devNull = open("/dev/null", O_RDWR);
+        dup2(devNull, 1);
+        execl(KESTRUP_BINARY_PATH, "kestrup", "anim", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(toChild[0]);
+    // The scratch file exists while the question waits for its answer.
+    for (int tries = 0; tries < 20000 && space.scratchLeft().empty(); ++tries) {
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    EXPECT_EQ(space.scratchLeft().size(), 1u);
+    EXPECT_EQ(space.scratchLeft().at(0).rfind("kesidx", 0), 0u);
+    struct stat info;
+    ASSERT_EQ(stat((space.scratchDir + "/" + space.scratchLeft().at(0)).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "the scratch file is its owner's alone";
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(toChild[1]);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_TRUE(space.scratchLeft().empty());
+    EXPECT_EQ(space.contents("anim.avi"), kOldContents);
+}
+
+}  // namespace

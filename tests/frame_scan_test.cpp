@@ -1,0 +1,238 @@
+// The frame scan over whole files: frame walking, gaps between frames, palette
+// changes, and every format error with the message it ends in.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+
+#include "conversion_fixture.h"
+#include "rmfile/frame_scan.h"
+
+namespace {
+
+const Palette kTableA = rmw::makePalette(11);
+const Palette kTableB = rmw::makePalette(22);
+
+rmw::Picture twoByTwo(uint8_t shade) {
+    return picture(2, 2, {shade, 2, 3, 3});
+}
+
+// Frames of 2 x 2 with the given tables, in order.
+rmw::Bytes framesWithTables(const std::vector<const Palette*>& tables) {
+    rmw::Bytes bytes;
+    uint8_t shade = 1;
+    for (const Palette* table : tables)
+        rmw::appendFrame(bytes, twoByTwo(shade++), *table);
+    return bytes;
+}
+
+std::string chunkCodes(const ParsedAvi& avi) {
+    std::string codes;
+    for (const MovieChunk& chunk : avi.movie)
+        codes += chunk.code == "00pc" ? "P" : "F";
+    return codes;
+}
+
+TEST(FrameScan, PaletteChangesFollowThePaletteInEffect) {
+    const struct {
+        std::vector<const Palette*> tables;
+        bool multiPalette;
+        const char* chunks;  // F: frame chunk, P: palette-change chunk
+        int changes;
+    } cases[] = {
+        {{&kTableA}, true, "F", 0},
+        {{&kTableA, &kTableB, &kTableA, &kTableB}, true, "FPFPFPF", 3},
+        {{&kTableA, &kTableB, &kTableB}, true, "FPFF", 1},
+        {{&kTableA, &kTableA, &kTableB, &kTableA}, true, "FFPFPF", 2},
+        {{&kTableA, &kTableB, &kTableA, &kTableB}, false, "FFFF", 0},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.chunks);
+        const Conversion conversion =
+            convertBytes(dir, framesWithTables(c.tables), {.multiPalette = c.multiPalette});
+        ASSERT_EQ(conversion.result, 1) << conversion.errorText;
+        ASSERT_EQ(conversion.avi.problem, "");
+        EXPECT_EQ(chunkCodes(conversion.avi), c.chunks);
+        EXPECT_EQ(gState.paletteChangeCount, c.changes);
+        EXPECT_EQ(gState.frameCount, static_cast<int>(c.tables.size()));
+        // Every frame shows in its own colours with -m, in the first frame's without.
+        std::string problem;
+        const std::vector<Bytes> frames = renderFrames(conversion.avi, &problem);
+        ASSERT_EQ(frames.size(), c.tables.size()) << problem;
+        for (size_t i = 0; i < frames.size(); ++i) {
+            const Palette& shown = c.multiPalette ? *c.tables[i] : kTableA;
+            const PaletteEntry top = shown[i + 1];
+            EXPECT_EQ(Bytes(frames[i].begin(), frames[i].begin() + 3),
+                      (Bytes{top.red, top.green, top.blue}))
+                << "frame " << i + 1;
+        }
+    }
+}
+
+TEST(FrameScan, GapsBetweenFrames) {
+    TempDir dir;
+    const struct {
+        const char* what;
+        int fillerWords;
+        int junkWords;
+        int frames;
+    } cases[] = {
+        {"no gap", 0, 0, 3},
+        {"one filler word", 1, 0, 3},
+        {"many filler words", 501, 0, 3},
+        {"filler and junk", 3, 40, 3},
+        {"junk alone", 0, 7, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        rmw::Bytes bytes;
+        for (int frame = 0; frame < 3; ++frame) {
+            rmw::appendFrame(bytes, twoByTwo(1), kTableA);
+            rmw::appendGap(bytes, c.fillerWords, c.junkWords);
+        }
+        const Conversion conversion = convertBytes(dir, bytes);
+        EXPECT_EQ(conversion.result, 1) << conversion.errorText;
+        EXPECT_EQ(gState.frameCount, c.frames);
+    }
+}
+
+TEST(FrameScan, AMarkOffTheSearchStrideEndsTheConversionThere) {
+    TempDir dir;
+    rmw::Bytes bytes;
+    rmw::appendFrame(bytes, twoByTwo(1), kTableA);
+    bytes.push_back(0x55);  // the next frame now lies 1 byte off the 4-byte steps
+    rmw::appendFrame(bytes, twoByTwo(1), kTableA);
+    testing::internal::CaptureStderr();
+    const Conversion conversion = convertBytes(dir, bytes);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "\nWarning: a frame mark after frame 1 was not found by the frame search; the "
+              "frames from there on were not converted.\n");
+    EXPECT_EQ(conversion.result, 1);
+    EXPECT_EQ(gState.frameCount, 1);
+
+    // An aligned frame is found, and a file that simply ends warns of nothing.
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(convertBytes(dir, framesWithTables({&kTableA, &kTableA})).result, 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+// A second frame with one thing wrong, and the message that must come of it.
+TEST(FrameScan, FormatErrorsAfterTheFirstFrame) {
+    const auto withSecond = [](const std::function<void(rmw::Bytes&)>& second) {
+        rmw::Bytes bytes;
+        rmw::appendFrame(bytes, twoByTwo(1), kTableA);
+        second(bytes);
+        return bytes;
+    };
+    const auto header = [](int32_t width, int32_t height) {
+        return [width, height](rmw::Bytes& bytes) {
+            rmw::appendFrameHeader(bytes, width, height, kTableA);
+            rmw::appendU16(bytes, 0x4000);
+        };
+    };
+    const auto words = [](std::vector<uint16_t> image) {
+        return [image](rmw::Bytes& bytes) {
+            rmw::appendFrameHeader(bytes, 2, 2, kTableA);
+            for (uint16_t word : image)
+                rmw::appendU16(bytes, word);
+        };
+    };
+    const struct {
+        const char* what;
+        rmw::Bytes file;
+        const char* errorText;
+    } cases[] = {
+        {"width and height 0", withSecond(header(0, 0)), "Height of frame 2 must be > 0"},
+        {"height negative", withSecond(header(2, -1)), "Height of frame 2 must be > 0"},
+        {"width negative", withSecond(header(-5, 2)), "Width of frame 2 must be > 0"},
+        {"a different size", withSecond(header(3, 2)),
+         "\nWidth and/or height of frame 2 is not equal to the width\n"
+         "and/or height of the first frame.\n"
+         "Frame 1   width:  2\nFrame 1   height: 2\nFrame 2  width:  3\nFrame 2  height: 2\n"},
+        {"no begin-image word", withSecond(words({0x1001, 0x6000})), "Internal error: (1380)"},
+        {"input ends in a row", withSecond(words({0x4000, 0x1001})), "Internal error: (805)"},
+        {"input ends after the image end", withSecond(words({0x4000, 0x1001, 0x7000})),
+         "Internal error: (815)"},
+        {"no end of image", withSecond(words({0x4000, 0x6000, 0x6000})), "Internal error: (829)"},
+        {"repeat without colour", withSecond(words({0x4000, 0x6000, 2, 0x1001, 0x6000, 0x7000})),
+         "Internal error: (632)"},
+        {"a word of no row kind", withSecond(words({0x4000, 0x6000, 0x5000, 0x6000, 0x7000})),
+         "Internal error: (641)"},
+        {"zero repeat", withSecond(words({0x4000, 0x6000, 0, 0x3001, 0x6000, 0x7000})),
+         "Internal error: (656)"},
+        {"colour over 255", withSecond(words({0x4000, 0x6000, 0x1100, 0x6000, 0x7000})), ""},
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::internal::CaptureStderr();
+        const Conversion conversion = convertBytes(dir, c.file);
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(conversion.result, 0);
+        EXPECT_EQ(conversion.errorText, c.errorText);
+        EXPECT_FALSE(conversion.outputLeft);
+    }
+}
+
+// Whatever is wrong with the first frame, the file is simply not a metafile.
+TEST(FrameScan, AnyFailureInTheFirstFrameIsNotAValidMetafile) {
+    std::vector<rmw::Bytes> files;
+    files.push_back({});
+    rmw::Bytes good = twoByTwoFile();
+    for (size_t cut : {1u, 3u, 4u, 8u, 11u, 12u, 600u, 2047u, 2048u, 2050u, 2055u, 2062u, 2063u}) {
+        files.emplace_back(good.begin(), good.begin() + static_cast<long>(cut));
+    }
+    rmw::Bytes badMark = good;
+    badMark[3] = 0xE1;
+    files.push_back(badMark);
+    for (const auto& [width, height] : {std::pair{0, 2}, {2, 0}, {-1, -1}}) {
+        rmw::Bytes bytes;
+        rmw::appendFrame(bytes, twoByTwo(1), kTableA);
+        bytes[4] = static_cast<uint8_t>(width);
+        bytes[5] = bytes[6] = bytes[7] = width < 0 ? 0xFF : 0;
+        bytes[8] = static_cast<uint8_t>(height);
+        bytes[9] = bytes[10] = bytes[11] = height < 0 ? 0xFF : 0;
+        files.push_back(bytes);
+    }
+    rmw::Bytes noBegin = good;
+    noBegin[2048] = 0x01;
+    noBegin[2049] = 0x10;
+    files.push_back(noBegin);
+    rmw::Bytes colourTooLarge = good;
+    colourTooLarge[2051] = 0x11;  // 0x1001 becomes 0x1101
+    files.push_back(colourTooLarge);
+
+    TempDir dir;
+    for (size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i) + ", " + std::to_string(files[i].size()) +
+                     " bytes");
+        testing::internal::CaptureStderr();
+        const Conversion conversion = convertBytes(dir, files[i]);
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(conversion.result, 0);
+        EXPECT_EQ(conversion.errorText,
+                  "\"" + dir.file("in.rm") + "\" is not a valid raster metafile");
+        EXPECT_FALSE(conversion.outputLeft);
+    }
+}
+
+// A failing scratch file is not the input's fault, even in the first frame.
+TEST(FrameScan, ScratchFailureInTheFirstFrameKeepsItsMessage) {
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    if (full == nullptr) GTEST_SKIP() << "no /dev/full here";
+    std::setvbuf(full, nullptr, _IONBF, 0);
+    std::FILE* input = std::tmpfile();
+    const rmw::Bytes bytes = twoByTwoFile();
+    std::fwrite(bytes.data(), 1, bytes.size(), input);
+    std::FILE* output = std::tmpfile();
+    resetConversionState();
+    gState.scratchPath = "scratch";
+    EXPECT_EQ(scanFrames(input, output, full, 0, false, 10.0), 0);
+    EXPECT_EQ(gState.errorText, "i/o error writing to temp file \"scratch\".");
+    std::fclose(full);
+    std::fclose(input);
+    std::fclose(output);
+}
+
+}  // namespace

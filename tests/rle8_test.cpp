@@ -1,0 +1,232 @@
+// The RLE8 transcoder and the movie chunk writer: rows of metafile words
+// against the bytes they become, and the chunk-level rules around them.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+#include "avi/movie_chunks.h"
+#include "avi/rle8_transcoder.h"
+#include "avi_reader.h"
+#include "conversion_state.h"
+#include "rm_writer.h"
+
+namespace {
+
+// Streams over memory: the input holds words, the output collects bytes.
+struct Streams {
+    rmw::Bytes inputBytes;
+    std::FILE* input = nullptr;
+    std::FILE* output = std::tmpfile();
+    std::FILE* scratch = std::tmpfile();
+    explicit Streams(const std::vector<uint16_t>& words) {
+        for (uint16_t word : words)
+            rmw::appendU16(inputBytes, word);
+        input = std::tmpfile();
+        std::fwrite(inputBytes.data(), 1, inputBytes.size(), input);
+        std::rewind(input);
+    }
+    ~Streams() {
+        for (std::FILE* file : {input, output, scratch}) {
+            if (file != nullptr) std::fclose(file);
+        }
+    }
+    static Bytes contents(std::FILE* file) {
+        std::fflush(file);
+        const long size = std::ftell(file);
+        Bytes bytes(static_cast<size_t>(size));
+        std::rewind(file);
+        if (!bytes.empty()) {
+            EXPECT_EQ(std::fread(bytes.data(), 1, bytes.size(), file), bytes.size());
+        }
+        return bytes;
+    }
+};
+
+const char kColourTooLarge[] = "Cannot convert this file: color map number is greater than 255.\n";
+
+TEST(Rle8, TranscodesEveryKindOfRow) {
+    const struct {
+        const char* what;
+        std::vector<uint16_t> words;
+        Bytes written;
+        int ok;
+        const char* errorText;
+        const char* errorLine;
+    } cases[] = {
+        {"single pixels", {0x1001, 0x1002, 0x6000}, {1, 1, 1, 2, 0, 0}, 1, "", ""},
+        {"a repeat", {0x0002, 0x3003, 0x6000}, {2, 3, 0, 0}, 1, "", ""},
+        {"a run of 600", {600, 0x3007, 0x6000}, {255, 7, 255, 7, 90, 7, 0, 0}, 1, "", ""},
+        {"a run of exactly 255", {255, 0x3009, 0x6000}, {255, 9, 0, 0}, 1, "", ""},
+        {"adjacent runs stay apart",
+         {0x1005, 0x0001, 0x3005, 0x6000},
+         {1, 5, 1, 5, 0, 0},
+         1,
+         "",
+         ""},
+        {"an empty row", {0x6000}, {0, 0}, 1, "", ""},
+        {"value bits of end of row ignored", {0x1000, 0x6ABC}, {1, 0, 0, 0}, 1, "", ""},
+        {"colour 255", {0x10FF, 0x6000}, {1, 255, 0, 0}, 1, "", ""},
+        {"repeat without colour", {0x0002, 0x1003, 0x6000}, {}, 0, "Internal error: (632)", ""},
+        {"a word of no row kind", {0x1001, 0x2000, 0x6000}, {1, 1}, 0, "Internal error: (641)", ""},
+        {"end of image inside the row", {0x1001, 0x7000}, {1, 1}, 0, "Internal error: (641)", ""},
+        {"begin image inside the row", {0x4000, 0x6000}, {}, 0, "Internal error: (641)", ""},
+        {"input ends inside the row", {0x1001}, {1, 1}, 0, "Internal error: (641)", ""},
+        {"colour word over 255", {0x1001, 0x0003, 0x3100, 0x6000}, {1, 1}, 0, "", kColourTooLarge},
+        {"single pixel over 255", {0x1FFF, 0x6000}, {}, 0, "", kColourTooLarge},
+        {"zero repeat: the rest, no end of line",
+         {0x0000, 0x3001, 0x1002, 0x6000},
+         {1, 2},
+         0,
+         "Internal error: (656)",
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        resetConversionState();
+        Streams streams(c.words);
+        int ok = -1;
+        testing::internal::CaptureStderr();
+        const int64_t count = transcodeRow(streams.input, streams.output, ok);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.errorLine);
+        EXPECT_EQ(ok, c.ok);
+        EXPECT_EQ(Streams::contents(streams.output), c.written);
+        EXPECT_EQ(count, static_cast<int64_t>(c.written.size()));
+        EXPECT_EQ(gState.errorText, c.errorText);
+    }
+}
+
+// A frame's words after its begin-image word.
+std::vector<uint16_t> frameWords(const std::vector<std::vector<uint8_t>>& rows) {
+    std::vector<uint16_t> words;
+    for (const auto& row : rows) {
+        for (uint16_t word : rmw::rowWords(row.data(), static_cast<int32_t>(row.size()), false)) {
+            words.push_back(word);
+        }
+        words.push_back(0x6000);
+    }
+    words.push_back(0x7000);
+    return words;
+}
+
+TEST(MovieChunks, FrameChunkRowsBottomFirstWithItsRecord) {
+    resetConversionState();
+    gState.width = 2;
+    gState.height = 2;
+    std::vector<uint16_t> words = frameWords({{1, 2}, {3, 3}});
+    words.push_back(0xFFFF);  // what follows the frame stays unread
+    Streams streams(words);
+    ASSERT_EQ(writeFrameChunk(streams.input, streams.output, streams.scratch), 1);
+    EXPECT_EQ(Streams::contents(streams.output),
+              (Bytes{'0', '0', 'd', 'c', 0, 0, 0, 0, 2, 3, 0, 0, 1, 1, 1, 2, 0, 0, 0, 1}));
+    EXPECT_EQ(Streams::contents(streams.scratch), (Bytes{0, 0, 0, 0, 4, 0, 0, 0, 12, 0, 0, 0}));
+    EXPECT_DOUBLE_EQ(gState.totalEncodedBytes, 10.0);
+    EXPECT_EQ(gState.largestChunk, 12);
+    EXPECT_EQ(std::ftell(streams.input), 14) << "input stands after the end-of-image word";
+}
+
+// A chunk as long as the uncompressed frame would be read as one; it gets a
+// second end-of-bitmap pair.
+TEST(MovieChunks, ChunkOfTheUncompressedSizeGetsASecondEndOfBitmap) {
+    resetConversionState();
+    gState.width = 5;
+    gState.height = 4;
+    Streams streams(
+        frameWords({{1, 2, 3, 3, 3}, {4, 5, 6, 6, 6}, {7, 8, 9, 9, 9}, {10, 10, 11, 11, 11}}));
+    ASSERT_EQ(writeFrameChunk(streams.input, streams.output, streams.scratch), 1);
+    const Bytes chunk = Streams::contents(streams.output);
+    const Bytes expectedData{2, 10, 3, 11, 0, 0, 1, 7, 1, 8, 3, 9, 0, 0, 1, 4, 1,
+                             5, 3,  6, 0,  0, 1, 1, 1, 2, 3, 3, 0, 0, 0, 1, 0, 1};
+    EXPECT_EQ(Bytes(chunk.begin() + 8, chunk.end()), expectedData);
+    EXPECT_EQ(le32(Streams::contents(streams.scratch), 8), 34u);
+    EXPECT_EQ(gState.largestChunk, 34);
+    EXPECT_DOUBLE_EQ(gState.totalEncodedBytes, 30.0);
+
+    // One run fewer and the size no longer matches: no extra pair.
+    resetConversionState();
+    gState.width = 5;
+    gState.height = 4;
+    Streams shorter(
+        frameWords({{1, 2, 3, 3, 3}, {4, 5, 6, 6, 6}, {7, 8, 9, 9, 9}, {10, 10, 10, 10, 10}}));
+    ASSERT_EQ(writeFrameChunk(shorter.input, shorter.output, shorter.scratch), 1);
+    EXPECT_EQ(le32(Streams::contents(shorter.scratch), 8), 30u);
+}
+
+TEST(MovieChunks, FrameErrorsFoundWhileLookingForRows) {
+    const struct {
+        const char* what;
+        int height;
+        std::vector<uint16_t> words;
+        const char* errorText;
+    } cases[] = {
+        {"input ends before a row's end", 2, {0x1001}, "Internal error: (805)"},
+        {"... after an end-of-image word", 2, {0x1001, 0x7000}, "Internal error: (815)"},
+        {"input ends before the image's end", 1, {0x1001, 0x6000}, "Internal error: (829)"},
+        {"last row without its end of row",
+         2,
+         {0x1001, 0x6000, 0x1002, 0x7000},
+         "Internal error: (641)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        resetConversionState();
+        gState.width = 2;
+        gState.height = c.height;
+        Streams streams(c.words);
+        EXPECT_EQ(writeFrameChunk(streams.input, streams.output, streams.scratch), 0);
+        EXPECT_EQ(gState.errorText, c.errorText);
+        EXPECT_TRUE(Streams::contents(streams.scratch).empty());
+    }
+}
+
+// A header's height alone never reserves memory: the rows must be there.
+TEST(MovieChunks, HugeHeightInASmallInputFailsQuickly) {
+    resetConversionState();
+    gState.width = 2;
+    gState.height = 2000000000;
+    std::vector<uint16_t> words;
+    for (int row = 0; row < 500; ++row)
+        words.insert(words.end(), {0x1001, 0x6000});
+    Streams streams(words);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(writeFrameChunk(streams.input, streams.output, streams.scratch), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(gState.errorText, "Internal error: (805)");
+}
+
+TEST(MovieChunks, PaletteChunkLayout) {
+    resetConversionState();
+    Palette palette{};
+    palette[0] = {0x10, 0x20, 0x30};
+    palette[255] = {0xA0, 0xB0, 0xC0};
+    Streams streams({});
+    ASSERT_EQ(writePaletteChunk(palette, streams.output, streams.scratch), 1);
+    const Bytes chunk = Streams::contents(streams.output);
+    ASSERT_EQ(chunk.size(), 1036u);
+    EXPECT_EQ(Bytes(chunk.begin(), chunk.begin() + 16),
+              (Bytes{'0', '0', 'p', 'c', 0x04, 0x04, 0, 0, 0, 0, 0, 0, 0x10, 0x20, 0x30, 0}));
+    EXPECT_EQ(Bytes(chunk.end() - 4, chunk.end()), (Bytes{0xA0, 0xB0, 0xC0, 0}));
+    EXPECT_EQ(Streams::contents(streams.scratch), (Bytes{1, 0, 0, 0, 4, 0, 0, 0, 4, 4, 0, 0}));
+    EXPECT_EQ(gState.largestChunk, 1028);
+}
+
+TEST(MovieChunks, ScratchWriteErrorsAreReported) {
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    if (full == nullptr) GTEST_SKIP() << "no /dev/full here";
+    std::setvbuf(full, nullptr, _IONBF, 0);
+    resetConversionState();
+    gState.width = 1;
+    gState.height = 1;
+    gState.scratchPath = "/tmp/kesidxTEST";
+    Streams streams(frameWords({{1}}));
+    EXPECT_EQ(writeFrameChunk(streams.input, streams.output, full), 0);
+    EXPECT_EQ(gState.errorText, "i/o error writing to temp file \"/tmp/kesidxTEST\".");
+    resetConversionState();
+    gState.scratchPath = "/tmp/kesidxTEST";
+    EXPECT_EQ(writePaletteChunk(Palette{}, streams.output, full), 0);
+    EXPECT_EQ(gState.errorText, "i/o error writing to temp file \"/tmp/kesidxTEST\".");
+    std::fclose(full);
+}
+
+}  // namespace
