@@ -175,6 +175,51 @@ TEST(Console, ProgressDotsAndTheMultipleTablesWarning) {
     EXPECT_EQ(noDots.err, "");
 }
 
+// Warnings come in order: the dots' closing line break, the frame mark the
+// search stepped over, the colour tables.
+TEST(Console, WarningsAfterTheProgressDotsInOrder) {
+    TempDir dir;
+    rmw::Bytes bytes;
+    rmw::appendFrame(bytes, picture(2, 2, {1, 2, 3, 3}), rmw::makePalette(1));
+    rmw::appendFrame(bytes, picture(2, 2, {1, 2, 3, 3}), rmw::makePalette(2));
+    bytes.insert(bytes.end(), {0x55, 0x55});  // the next mark is off the 4-byte steps
+    rmw::appendFrame(bytes, picture(2, 2, {1, 2, 3, 3}), rmw::makePalette(1));
+    rmw::writeFile(dir.file("gap.rm"), bytes);
+    const ProcessResult result = run(dir, {"-q", "-y", "-d", "1", "gap"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err,
+              "\n..\n"
+              "\nWarning: a frame mark after frame 2 was not found by the frame search; the "
+              "frames from there on were not converted.\n"
+              "\nThis raster metafile has multiple color tables.\n"
+              "It is recommended that this file be converted using the '-m' option.\n");
+}
+
+// A colour index over 255 after the first frame is reported on its own line only.
+TEST(Console, ColourIndexOver255InALaterFrame) {
+    TempDir dir;
+    rmw::Bytes bytes = twoByTwoFile();
+    rmw::Bytes second = twoByTwoFile();
+    second[2051] = 0x11;  // the first pixel word 0x1001 becomes 0x1101
+    bytes.insert(bytes.end(), second.begin(), second.end());
+    rmw::writeFile(dir.file("colours.rm"), bytes);
+    const ProcessResult result = run(dir, {"-q", "-y", "colours"});
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Cannot convert this file: color map number is greater than 255.\n");
+    EXPECT_FALSE(fileExists(dir.file("colours.avi")));
+}
+
+TEST(Console, WarningReportFormat) {
+    resetConversionState();
+    testing::internal::CaptureStderr();
+    printWarningReport();
+    gState.warningText = "The size of the converted AVI file is 4000000000, which ...";
+    printWarningReport();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "\n*** Warning: ***\nThe size of the converted AVI file is 4000000000, which ...\n");
+}
+
 TEST(Console, AverageCompressionGuardsItsDivision) {
     const struct {
         double total;

@@ -142,6 +142,7 @@ TEST(Driver, FailuresLeaveNeitherScratchNorOutput) {
     Workspace space;
     rmw::writeFile(space.dir.file("bad.rm"), {0, 0, 0, 0xE0, 1});
     mkdir(space.dir.file("folder.rm").c_str(), 0755);
+    mkdir(space.dir.file("outdir").c_str(), 0755);
     const struct {
         std::vector<std::string> arguments;
         const char* err;
@@ -153,6 +154,7 @@ TEST(Driver, FailuresLeaveNeitherScratchNorOutput) {
         {{"anim", "no/such/dir.avi"},
          "Could not open file no/such/dir.avi for writing.",
          "no/such/dir.avi"},
+        {{"-y", "anim", "outdir"}, "Could not open file outdir for writing.", "outdir/anim.avi"},
     };
     for (const auto& c : cases) {
         const ProcessResult result = space.run(c.arguments);
