@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <functional>
 
 #include "conversion_fixture.h"
 #include "rmfile/frame_scan.h"
@@ -115,106 +114,6 @@ TEST(FrameScan, AMarkOffTheSearchStrideEndsTheConversionThere) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(convertBytes(dir, framesWithTables({&kTableA, &kTableA})).result, 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-}
-
-// A second frame with one thing wrong, and the message that must come of it.
-TEST(FrameScan, FormatErrorsAfterTheFirstFrame) {
-    const auto withSecond = [](const std::function<void(rmw::Bytes&)>& second) {
-        rmw::Bytes bytes;
-        rmw::appendFrame(bytes, twoByTwo(1), kTableA);
-        second(bytes);
-        return bytes;
-    };
-    const auto header = [](int32_t width, int32_t height) {
-        return [width, height](rmw::Bytes& bytes) {
-            rmw::appendFrameHeader(bytes, width, height, kTableA);
-            rmw::appendU16(bytes, 0x4000);
-        };
-    };
-    const auto words = [](std::vector<uint16_t> image) {
-        return [image](rmw::Bytes& bytes) {
-            rmw::appendFrameHeader(bytes, 2, 2, kTableA);
-            for (uint16_t word : image)
-                rmw::appendU16(bytes, word);
-        };
-    };
-    const struct {
-        const char* what;
-        rmw::Bytes file;
-        const char* errorText;
-    } cases[] = {
-        {"width and height 0", withSecond(header(0, 0)), "Height of frame 2 must be > 0"},
-        {"height negative", withSecond(header(2, -1)), "Height of frame 2 must be > 0"},
-        {"width negative", withSecond(header(-5, 2)), "Width of frame 2 must be > 0"},
-        {"a different size", withSecond(header(3, 2)),
-         "\nWidth and/or height of frame 2 is not equal to the width\n"
-         "and/or height of the first frame.\n"
-         "Frame 1   width:  2\nFrame 1   height: 2\nFrame 2  width:  3\nFrame 2  height: 2\n"},
-        {"no begin-image word", withSecond(words({0x1001, 0x6000})), "Internal error: (1380)"},
-        {"input ends in a row", withSecond(words({0x4000, 0x1001})), "Internal error: (805)"},
-        {"input ends after the image end", withSecond(words({0x4000, 0x1001, 0x7000})),
-         "Internal error: (815)"},
-        {"no end of image", withSecond(words({0x4000, 0x6000, 0x6000})), "Internal error: (829)"},
-        {"repeat without colour", withSecond(words({0x4000, 0x6000, 2, 0x1001, 0x6000, 0x7000})),
-         "Internal error: (632)"},
-        {"a word of no row kind", withSecond(words({0x4000, 0x6000, 0x5000, 0x6000, 0x7000})),
-         "Internal error: (641)"},
-        {"zero repeat", withSecond(words({0x4000, 0x6000, 0, 0x3001, 0x6000, 0x7000})),
-         "Internal error: (656)"},
-        {"colour over 255", withSecond(words({0x4000, 0x6000, 0x1100, 0x6000, 0x7000})), ""},
-    };
-    TempDir dir;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        testing::internal::CaptureStderr();
-        const Conversion conversion = convertBytes(dir, c.file);
-        testing::internal::GetCapturedStderr();
-        EXPECT_EQ(conversion.result, 0);
-        EXPECT_EQ(conversion.errorText, c.errorText);
-        EXPECT_FALSE(conversion.outputLeft);
-    }
-}
-
-// Whatever is wrong with the first frame, the file is simply not a metafile.
-TEST(FrameScan, AnyFailureInTheFirstFrameIsNotAValidMetafile) {
-    std::vector<rmw::Bytes> files;
-    files.push_back({});
-    rmw::Bytes good = twoByTwoFile();
-    for (size_t cut : {1u, 3u, 4u, 8u, 11u, 12u, 600u, 2047u, 2048u, 2050u, 2055u, 2062u, 2063u}) {
-        files.emplace_back(good.begin(), good.begin() + static_cast<long>(cut));
-    }
-    rmw::Bytes badMark = good;
-    badMark[3] = 0xE1;
-    files.push_back(badMark);
-    for (const auto& [width, height] : {std::pair{0, 2}, {2, 0}, {-1, -1}}) {
-        rmw::Bytes bytes;
-        rmw::appendFrame(bytes, twoByTwo(1), kTableA);
-        bytes[4] = static_cast<uint8_t>(width);
-        bytes[5] = bytes[6] = bytes[7] = width < 0 ? 0xFF : 0;
-        bytes[8] = static_cast<uint8_t>(height);
-        bytes[9] = bytes[10] = bytes[11] = height < 0 ? 0xFF : 0;
-        files.push_back(bytes);
-    }
-    rmw::Bytes noBegin = good;
-    noBegin[2048] = 0x01;
-    noBegin[2049] = 0x10;
-    files.push_back(noBegin);
-    rmw::Bytes colourTooLarge = good;
-    colourTooLarge[2051] = 0x11;  // 0x1001 becomes 0x1101
-    files.push_back(colourTooLarge);
-
-    TempDir dir;
-    for (size_t i = 0; i < files.size(); ++i) {
-        SCOPED_TRACE("case " + std::to_string(i) + ", " + std::to_string(files[i].size()) +
-                     " bytes");
-        testing::internal::CaptureStderr();
-        const Conversion conversion = convertBytes(dir, files[i]);
-        testing::internal::GetCapturedStderr();
-        EXPECT_EQ(conversion.result, 0);
-        EXPECT_EQ(conversion.errorText,
-                  "\"" + dir.file("in.rm") + "\" is not a valid raster metafile");
-        EXPECT_FALSE(conversion.outputLeft);
-    }
 }
 
 // A failing scratch file is not the input's fault, even in the first frame.
