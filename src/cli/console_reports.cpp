@@ -9,6 +9,12 @@
 
 namespace {
 
+#if defined(KESTRUP_BUILD_DATE)
+constexpr const char* kBuildDate = KESTRUP_BUILD_DATE;
+#else
+constexpr const char* kBuildDate = __DATE__;
+#endif
+
 constexpr const char* kNoticeText =
     "Written by the kestrup developers; free to use, copy and change.";
 
@@ -58,7 +64,7 @@ constexpr const char* kUsageText =
 }  // namespace
 
 void printBanner() {
-    std::printf("kestrup Version %s [%s]\n%s\n", kVersionText, __DATE__, kNoticeText);
+    std::printf("kestrup Version %s [%s]\n%s\n", kVersionText, kBuildDate, kNoticeText);
 }
 
 void printUsage() {
