@@ -84,17 +84,20 @@ TEST(AviFinish, PaletteChangeEntriesAndFlags) {
 // reaching moviEnd (sparse where it is large) and a scratch file of records.
 struct Finish {
     TempDir dir;
-    std::FILE* output = nullptr;
+    std::FILE* file = nullptr;
     std::FILE* scratch = std::tmpfile();
+    OutputWriter output;
     explicit Finish(int64_t moviEnd) {
         resetConversionState();
-        output = std::fopen(dir.file("out.avi").c_str(), "w+b");
+        file = std::fopen(dir.file("out.avi").c_str(), "w+b");
+        attachWriter(output, file, 1 << 16, 0xFFFFFFFF);
         writeAviHeader(output, 2, 2, 10.0, Palette{});
-        fseeko(output, moviEnd, SEEK_SET);
+        flushWriter(output);
+        output.bufferStart = moviEnd;  // the movie list, left as a hole in the file
         gState.outputPath = dir.file("out.avi");
     }
     ~Finish() {
-        if (output != nullptr) std::fclose(output);
+        std::fclose(file);
         std::fclose(scratch);
     }
     void record(uint32_t isPalette, uint32_t sizeFieldOffset, uint32_t dataSize) {
@@ -109,16 +112,16 @@ struct Finish {
         return finishAvi(output, scratch);
     }
     uint32_t valueAt(int64_t position) {
-        std::fflush(output);
-        fseeko(output, position, SEEK_SET);
+        flushWriter(output);
+        fseeko(file, position, SEEK_SET);
         uint8_t bytes[4] = {};
-        EXPECT_EQ(std::fread(bytes, 1, 4, output), 4u);
+        EXPECT_EQ(std::fread(bytes, 1, 4, file), 4u);
         return le32(Bytes(bytes, bytes + 4), 0);
     }
     int64_t fileSize() {
-        std::fflush(output);
-        fseeko(output, 0, SEEK_END);
-        return ftello(output);
+        flushWriter(output);
+        fseeko(file, 0, SEEK_END);
+        return ftello(file);
     }
 };
 
@@ -128,7 +131,7 @@ TEST(AviFinish, RecordCountMismatchFillsNothing) {
     finish.record(0, 1260, 12);
     EXPECT_EQ(finish.run(), 0);
     EXPECT_EQ(gState.errorText, "Internal error: (1099)");
-    std::fflush(finish.output);
+    flushWriter(finish.output);
     const Bytes file = rmw::readFile(finish.dir.file("out.avi"));
     for (size_t sizeField : {4u, 16u, 28u, 92u, 104u, 176u, 1248u})
         EXPECT_EQ(le32(file, sizeField), 0u);
@@ -184,9 +187,11 @@ TEST(AviFinish, OutputWriteErrorIsAFailure) {
     if (full == nullptr) GTEST_SKIP() << "no /dev/full here";
     resetConversionState();
     gState.outputPath = "/dev/full";
-    writeAviHeader(full, 2, 2, 10.0, Palette{});
+    OutputWriter output;
+    attachWriter(output, full, 1 << 16, 0xFFFFFFFF);
+    writeAviHeader(output, 2, 2, 10.0, Palette{});
     std::FILE* scratch = std::tmpfile();
-    EXPECT_EQ(finishAvi(full, scratch), 0);
+    EXPECT_EQ(finishAvi(output, scratch), 0);
     EXPECT_EQ(gState.errorText, "i/o error writing to \"/dev/full\".");
     std::fclose(scratch);
     std::fclose(full);

@@ -9,19 +9,16 @@
 #include "avi_reader.h"
 #include "conversion_state.h"
 #include "rm_writer.h"
+#include "test_streams.h"
 
 namespace {
 
 Bytes writtenHeader(int32_t width, int32_t height, double framesPerSecond,
                     const Palette& palette = {}) {
     resetConversionState();
-    std::FILE* file = std::tmpfile();
-    writeAviHeader(file, width, height, framesPerSecond, palette);
-    Bytes bytes(static_cast<size_t>(std::ftell(file)));
-    std::rewind(file);
-    EXPECT_EQ(std::fread(bytes.data(), 1, bytes.size(), file), bytes.size());
-    std::fclose(file);
-    return bytes;
+    TestStreams streams;
+    writeAviHeader(streams.output, width, height, framesPerSecond, palette);
+    return streams.outputBytes();
 }
 
 TEST(AviHeader, LayoutWithEverySizeOpen) {

@@ -6,6 +6,7 @@
 
 #include "conversion_fixture.h"
 #include "rmfile/frame_scan.h"
+#include "test_streams.h"
 
 namespace {
 
@@ -121,17 +122,12 @@ TEST(FrameScan, ScratchFailureInTheFirstFrameKeepsItsMessage) {
     std::FILE* full = std::fopen("/dev/full", "wb");
     if (full == nullptr) GTEST_SKIP() << "no /dev/full here";
     std::setvbuf(full, nullptr, _IONBF, 0);
-    std::FILE* input = std::tmpfile();
-    const rmw::Bytes bytes = twoByTwoFile();
-    std::fwrite(bytes.data(), 1, bytes.size(), input);
-    std::FILE* output = std::tmpfile();
+    TestStreams streams(twoByTwoFile());
     resetConversionState();
     gState.scratchPath = "scratch";
-    EXPECT_EQ(scanFrames(input, output, full, 0, false, 10.0), 0);
+    EXPECT_EQ(scanFrames(streams.input, streams.output, full, 0, false, 10.0), 0);
     EXPECT_EQ(gState.errorText, "i/o error writing to temp file \"scratch\".");
     std::fclose(full);
-    std::fclose(input);
-    std::fclose(output);
 }
 
 }  // namespace

@@ -11,38 +11,16 @@
 #include "avi_reader.h"
 #include "conversion_state.h"
 #include "rm_writer.h"
+#include "test_streams.h"
 
 namespace {
 
-// Streams over memory: the input holds words, the output collects bytes.
-struct Streams {
-    rmw::Bytes inputBytes;
-    std::FILE* input = nullptr;
-    std::FILE* output = std::tmpfile();
-    std::FILE* scratch = std::tmpfile();
-    explicit Streams(const std::vector<uint16_t>& words) {
-        for (uint16_t word : words)
-            rmw::appendU16(inputBytes, word);
-        input = std::tmpfile();
-        std::fwrite(inputBytes.data(), 1, inputBytes.size(), input);
-        std::rewind(input);
-    }
-    ~Streams() {
-        for (std::FILE* file : {input, output, scratch}) {
-            if (file != nullptr) std::fclose(file);
-        }
-    }
-    static Bytes contents(std::FILE* file) {
-        std::fflush(file);
-        const long size = std::ftell(file);
-        Bytes bytes(static_cast<size_t>(size));
-        std::rewind(file);
-        if (!bytes.empty()) {
-            EXPECT_EQ(std::fread(bytes.data(), 1, bytes.size(), file), bytes.size());
-        }
-        return bytes;
-    }
-};
+Bytes wordBytes(const std::vector<uint16_t>& words) {
+    rmw::Bytes bytes;
+    for (uint16_t word : words)
+        rmw::appendU16(bytes, word);
+    return bytes;
+}
 
 const char kColourTooLarge[] = "Cannot convert this file: color map number is greater than 255.\n";
 
@@ -85,13 +63,13 @@ TEST(Rle8, TranscodesEveryKindOfRow) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         resetConversionState();
-        Streams streams(c.words);
+        TestStreams streams(wordBytes(c.words));
         int ok = -1;
         testing::internal::CaptureStderr();
         const int64_t count = transcodeRow(streams.input, streams.output, ok);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.errorLine);
         EXPECT_EQ(ok, c.ok);
-        EXPECT_EQ(Streams::contents(streams.output), c.written);
+        EXPECT_EQ(streams.outputBytes(), c.written);
         EXPECT_EQ(count, static_cast<int64_t>(c.written.size()));
         EXPECT_EQ(gState.errorText, c.errorText);
     }
@@ -116,14 +94,14 @@ TEST(MovieChunks, FrameChunkRowsBottomFirstWithItsRecord) {
     gState.height = 2;
     std::vector<uint16_t> words = frameWords({{1, 2}, {3, 3}});
     words.push_back(0xFFFF);  // what follows the frame stays unread
-    Streams streams(words);
+    TestStreams streams(wordBytes(words));
     ASSERT_EQ(writeFrameChunk(streams.input, streams.output, streams.scratch), 1);
-    EXPECT_EQ(Streams::contents(streams.output),
+    EXPECT_EQ(streams.outputBytes(),
               (Bytes{'0', '0', 'd', 'c', 0, 0, 0, 0, 2, 3, 0, 0, 1, 1, 1, 2, 0, 0, 0, 1}));
-    EXPECT_EQ(Streams::contents(streams.scratch), (Bytes{0, 0, 0, 0, 4, 0, 0, 0, 12, 0, 0, 0}));
+    EXPECT_EQ(streams.scratchBytes(), (Bytes{0, 0, 0, 0, 4, 0, 0, 0, 12, 0, 0, 0}));
     EXPECT_DOUBLE_EQ(gState.totalEncodedBytes, 10.0);
     EXPECT_EQ(gState.largestChunk, 12);
-    EXPECT_EQ(std::ftell(streams.input), 14) << "input stands after the end-of-image word";
+    EXPECT_EQ(readerPosition(streams.input), 14) << "input stands after the end-of-image word";
 }
 
 // A chunk as long as the uncompressed frame would be read as one; it gets a
@@ -132,14 +110,14 @@ TEST(MovieChunks, ChunkOfTheUncompressedSizeGetsASecondEndOfBitmap) {
     resetConversionState();
     gState.width = 5;
     gState.height = 4;
-    Streams streams(
-        frameWords({{1, 2, 3, 3, 3}, {4, 5, 6, 6, 6}, {7, 8, 9, 9, 9}, {10, 10, 11, 11, 11}}));
+    TestStreams streams(wordBytes(
+        frameWords({{1, 2, 3, 3, 3}, {4, 5, 6, 6, 6}, {7, 8, 9, 9, 9}, {10, 10, 11, 11, 11}})));
     ASSERT_EQ(writeFrameChunk(streams.input, streams.output, streams.scratch), 1);
-    const Bytes chunk = Streams::contents(streams.output);
+    const Bytes chunk = streams.outputBytes();
     const Bytes expectedData{2, 10, 3, 11, 0, 0, 1, 7, 1, 8, 3, 9, 0, 0, 1, 4, 1,
                              5, 3,  6, 0,  0, 1, 1, 1, 2, 3, 3, 0, 0, 0, 1, 0, 1};
     EXPECT_EQ(Bytes(chunk.begin() + 8, chunk.end()), expectedData);
-    EXPECT_EQ(le32(Streams::contents(streams.scratch), 8), 34u);
+    EXPECT_EQ(le32(streams.scratchBytes(), 8), 34u);
     EXPECT_EQ(gState.largestChunk, 34);
     EXPECT_DOUBLE_EQ(gState.totalEncodedBytes, 30.0);
 
@@ -147,10 +125,62 @@ TEST(MovieChunks, ChunkOfTheUncompressedSizeGetsASecondEndOfBitmap) {
     resetConversionState();
     gState.width = 5;
     gState.height = 4;
-    Streams shorter(
-        frameWords({{1, 2, 3, 3, 3}, {4, 5, 6, 6, 6}, {7, 8, 9, 9, 9}, {10, 10, 10, 10, 10}}));
+    TestStreams shorter(wordBytes(
+        frameWords({{1, 2, 3, 3, 3}, {4, 5, 6, 6, 6}, {7, 8, 9, 9, 9}, {10, 10, 10, 10, 10}})));
     ASSERT_EQ(writeFrameChunk(shorter.input, shorter.output, shorter.scratch), 1);
-    EXPECT_EQ(le32(Streams::contents(shorter.scratch), 8), 30u);
+    EXPECT_EQ(le32(shorter.scratchBytes(), 8), 30u);
+}
+
+// The fast paths read straight from the input window and write straight into
+// the output buffer; wherever a window or buffer edge falls, the chunk is the same.
+TEST(MovieChunks, WindowAndBufferEdgesChangeNothing) {
+    uint32_t seed = 7;
+    const auto random = [&seed](uint32_t bound) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % bound;
+    };
+    for (int trial = 0; trial < 20; ++trial) {
+        rmw::Picture picture{
+            static_cast<int32_t>(1 + random(700)), static_cast<int32_t>(1 + random(6)), {}};
+        for (int32_t y = 0; y < picture.height; ++y) {
+            for (int32_t x = 0; x < picture.width;) {
+                const auto colour = static_cast<uint8_t>(random(256));
+                for (uint32_t run = 1 + random(trial % 2 ? 3 : 600); run > 0 && x < picture.width;
+                     --run, ++x) {
+                    picture.pixels.push_back(colour);
+                }
+            }
+        }
+        rmw::Bytes frame;
+        rmw::appendFrame(frame, picture, Palette{});
+        const rmw::Bytes words(frame.begin() + 2050, frame.end());  // after the begin-image word
+        Bytes reference;
+        for (const auto& [window, buffer] : {std::pair<size_t, size_t>{1 << 16, 1 << 16},
+                                             {3, 1 << 16},
+                                             {4, 40},
+                                             {5, 35},
+                                             {7, 7},
+                                             {64, 3},
+                                             {1 << 16, 2}}) {
+            SCOPED_TRACE("trial " + std::to_string(trial) + ", window " + std::to_string(window) +
+                         ", buffer " + std::to_string(buffer));
+            resetConversionState();
+            gState.width = picture.width;
+            gState.height = picture.height;
+            TestStreams streams(words, window, buffer);
+            ASSERT_EQ(writeFrameChunk(streams.input, streams.output, streams.scratch), 1);
+            EXPECT_EQ(readerPosition(streams.input), static_cast<int64_t>(words.size()));
+            const Bytes chunk = streams.outputBytes();
+            if (reference.empty()) {
+                reference = chunk;
+                std::vector<uint8_t> decoded;
+                ASSERT_TRUE(decodeRle8(Bytes(chunk.begin() + 8, chunk.end()), picture.width,
+                                       picture.height, decoded));
+                EXPECT_EQ(decoded, picture.pixels);
+            }
+            EXPECT_EQ(chunk, reference);
+        }
+    }
 }
 
 TEST(MovieChunks, FrameErrorsFoundWhileLookingForRows) {
@@ -173,10 +203,10 @@ TEST(MovieChunks, FrameErrorsFoundWhileLookingForRows) {
         resetConversionState();
         gState.width = 2;
         gState.height = c.height;
-        Streams streams(c.words);
+        TestStreams streams(wordBytes(c.words));
         EXPECT_EQ(writeFrameChunk(streams.input, streams.output, streams.scratch), 0);
         EXPECT_EQ(gState.errorText, c.errorText);
-        EXPECT_TRUE(Streams::contents(streams.scratch).empty());
+        EXPECT_TRUE(streams.scratchBytes().empty());
     }
 }
 
@@ -188,7 +218,7 @@ TEST(MovieChunks, HugeHeightInASmallInputFailsQuickly) {
     std::vector<uint16_t> words;
     for (int row = 0; row < 500; ++row)
         words.insert(words.end(), {0x1001, 0x6000});
-    Streams streams(words);
+    TestStreams streams(wordBytes(words));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(writeFrameChunk(streams.input, streams.output, streams.scratch), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
@@ -200,14 +230,14 @@ TEST(MovieChunks, PaletteChunkLayout) {
     Palette palette{};
     palette[0] = {0x10, 0x20, 0x30};
     palette[255] = {0xA0, 0xB0, 0xC0};
-    Streams streams({});
+    TestStreams streams;
     ASSERT_EQ(writePaletteChunk(palette, streams.output, streams.scratch), 1);
-    const Bytes chunk = Streams::contents(streams.output);
+    const Bytes chunk = streams.outputBytes();
     ASSERT_EQ(chunk.size(), 1036u);
     EXPECT_EQ(Bytes(chunk.begin(), chunk.begin() + 16),
               (Bytes{'0', '0', 'p', 'c', 0x04, 0x04, 0, 0, 0, 0, 0, 0, 0x10, 0x20, 0x30, 0}));
     EXPECT_EQ(Bytes(chunk.end() - 4, chunk.end()), (Bytes{0xA0, 0xB0, 0xC0, 0}));
-    EXPECT_EQ(Streams::contents(streams.scratch), (Bytes{1, 0, 0, 0, 4, 0, 0, 0, 4, 4, 0, 0}));
+    EXPECT_EQ(streams.scratchBytes(), (Bytes{1, 0, 0, 0, 4, 0, 0, 0, 4, 4, 0, 0}));
     EXPECT_EQ(gState.largestChunk, 1028);
 }
 
@@ -219,7 +249,7 @@ TEST(MovieChunks, ScratchWriteErrorsAreReported) {
     gState.width = 1;
     gState.height = 1;
     gState.scratchPath = "/tmp/kesidxTEST";
-    Streams streams(frameWords({{1}}));
+    TestStreams streams(wordBytes(frameWords({{1}})));
     EXPECT_EQ(writeFrameChunk(streams.input, streams.output, full), 0);
     EXPECT_EQ(gState.errorText, "i/o error writing to temp file \"/tmp/kesidxTEST\".");
     resetConversionState();

@@ -1,11 +1,11 @@
 #include "avi/avi_finish.h"
 
-#include <cinttypes>
 #include <cstdint>
 #include <string>
 
 #include "avi/avi_format.h"
 #include "avi/avi_header.h"
+#include "avi/movie_chunks.h"
 #include "byte_order.h"
 #include "conversion_state.h"
 #include "rmfile/rm_format.h"
@@ -30,29 +30,18 @@ std::string buildTagText() {
 bool readChunkRecord(std::FILE* scratch, ChunkRecord& record) {
     uint8_t bytes[kChunkRecordSize];
     if (std::fread(bytes, 1, sizeof bytes, scratch) != sizeof bytes) return false;
-    auto field = [&bytes](int at) {
-        return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
-               static_cast<uint32_t>(bytes[at + 2]) << 16 |
-               static_cast<uint32_t>(bytes[at + 3]) << 24;
-    };
-    record.isPalette = static_cast<int32_t>(field(0));
-    record.sizeFieldOffset = field(4);
-    record.dataSize = field(8);
-    return true;
-}
-
-// Writes value at an absolute position; false when the seek fails.
-bool patchU32(std::FILE* output, int64_t position, uint32_t value) {
-    if (!seekStream(output, position, SEEK_SET)) return false;
-    writeU32(output, value);
+    record.isPalette = static_cast<int32_t>(getLe32(bytes));
+    record.sizeFieldOffset = getLe32(bytes + 4);
+    record.dataSize = getLe32(bytes + 8);
     return true;
 }
 
 // Writes one index entry per scratch record, filling each chunk's size field on
-// the way. Returns the number of entries, or -1 when a seek failed; a record
+// the way. Returns the number of entries, or -1 when a size field could not be
+// filled in; a record
 // beyond the expected count is counted but not written, so the file never
 // grows past the size planned for it.
-int64_t writeIndexEntries(std::FILE* output, std::FILE* scratch, int64_t expected,
+int64_t writeIndexEntries(OutputWriter& output, std::FILE* scratch, int64_t expected,
                           bool& paletteSeen) {
     uint32_t chunkOffset = 4;  // from the "movi" code to the first chunk's code
     int64_t entries = 0;
@@ -60,11 +49,7 @@ int64_t writeIndexEntries(std::FILE* output, std::FILE* scratch, int64_t expecte
     while (readChunkRecord(scratch, record)) {
         if (entries == expected) return expected + 1;
         ++entries;
-        const int64_t entryPos = streamPosition(output);
-        if (!patchU32(output, record.sizeFieldOffset, record.dataSize) ||
-            !seekStream(output, entryPos, SEEK_SET)) {
-            return -1;
-        }
+        if (!patchU32(output, record.sizeFieldOffset, record.dataSize)) return -1;
         if (record.isPalette != 0) {
             writeFourCC(output, kCodePaletteChunk);
             writeU32(output, kAviifNoTime);
@@ -87,27 +72,21 @@ int outputWriteError() {
 
 }  // namespace
 
-int finishAvi(std::FILE* output, std::FILE* scratch) {
+int finishAvi(OutputWriter& output, std::FILE* scratch) {
     AviLayout& layout = gState.layout;
     const int64_t expected = int64_t{gState.frameCount} + gState.paletteChangeCount;
     std::rewind(scratch);
-    const int64_t moviEnd = streamPosition(output);
-    if (moviEnd < 0) return outputWriteError();
+    const int64_t moviEnd = writerPosition(output);
     layout.moviSize = moviEnd - layout.moviCodePos;
 
     const std::string tagText = buildTagText();
     const int64_t finalSize = moviEnd + kChunkHeaderSize + kIndexEntrySize * expected +
                               kChunkHeaderSize + static_cast<int64_t>(tagText.size());
-    if (finalSize > kMaxAviFileSize) {
-        setErrorText("The converted AVI file would grow past %" PRId64
-                     " bytes, the largest size an AVI file can have.",
-                     kMaxAviFileSize);
-        return 0;
-    }
+    if (outgrowsLimit(output, finalSize)) return 0;
 
     int64_t idx1SizePos = 0;
     writeChunkHeader(output, kCodeIdx1, &idx1SizePos);
-    const int64_t entriesStart = streamPosition(output);
+    const int64_t entriesStart = writerPosition(output);
     bool paletteSeen = false;
     const int64_t entries = writeIndexEntries(output, scratch, expected, paletteSeen);
     if (entries < 0) return outputWriteError();
@@ -115,12 +94,13 @@ int finishAvi(std::FILE* output, std::FILE* scratch) {
         setErrorText(kInternalErrorFormat, kErrorIndexCount);
         return 0;
     }
-    const int64_t indexSize = streamPosition(output) - entriesStart;
+    const int64_t indexSize = writerPosition(output) - entriesStart;
 
     writeChunkHeader(output, kCodeJunk);
     writeU32(output, static_cast<uint32_t>(tagText.size()));
-    std::fwrite(tagText.data(), 1, tagText.size(), output);
-    layout.riffSize = streamPosition(output) - layout.riffSizePos - 4;
+    for (char character : tagText)
+        writeU8(output, static_cast<uint8_t>(character));
+    layout.riffSize = writerPosition(output) - layout.riffSizePos - 4;
 
     const auto frames = static_cast<uint32_t>(gState.frameCount);
     const auto largest = static_cast<uint32_t>(gState.largestChunk);
@@ -142,7 +122,7 @@ int finishAvi(std::FILE* output, std::FILE* scratch) {
         patchU32(output, layout.strfSizePos, kStreamFormatSize) &&
         patchU32(output, layout.moviSizePos, static_cast<uint32_t>(layout.moviSize)) &&
         patchU32(output, idx1SizePos, static_cast<uint32_t>(indexSize));
-    if (!patched || std::fflush(output) != 0 || std::ferror(output)) return outputWriteError();
+    if (!patched || !flushWriter(output)) return outputWriteError();
 
     const uint32_t fileSize = static_cast<uint32_t>(layout.riffSize + 4);
     if (fileSize > kPlayerFileSizeLimit) {

@@ -1,17 +1,16 @@
 #include "avi/avi_header.h"
 
 #include "avi/avi_format.h"
-#include "byte_order.h"
 #include "truncation.h"
 
-void writeChunkHeader(std::FILE* output, const char code[5], int64_t* sizePos) {
+void writeChunkHeader(OutputWriter& output, const char code[5], int64_t* sizePos) {
     writeFourCC(output, code);
     if (sizePos == nullptr) return;
-    *sizePos = streamPosition(output);
+    *sizePos = writerPosition(output);
     writeU32(output, 0);
 }
 
-void writeMainHeader(std::FILE* output, int32_t width, int32_t height, double framesPerSecond) {
+void writeMainHeader(OutputWriter& output, int32_t width, int32_t height, double framesPerSecond) {
     writeU32(output, truncateToField(1000000.0 / framesPerSecond));  // dwMicroSecPerFrame
     writeU32(output, 0);                                    // dwMaxBytesPerSec, filled at the end
     writeU32(output, 0);                                    // dwPaddingGranularity
@@ -27,7 +26,7 @@ void writeMainHeader(std::FILE* output, int32_t width, int32_t height, double fr
     }
 }
 
-void writeStreamHeader(std::FILE* output, double framesPerSecond) {
+void writeStreamHeader(OutputWriter& output, double framesPerSecond) {
     writeFourCC(output, kCodeVids);                                         // fccType
     writeFourCC(output, kCodeFrameChunk);                                   // fccHandler
     writeU32(output, 0);                                                    // dwFlags, at the end
@@ -46,7 +45,7 @@ void writeStreamHeader(std::FILE* output, double framesPerSecond) {
     }
 }
 
-void writeStreamFormat(std::FILE* output, int32_t width, int32_t height) {
+void writeStreamFormat(OutputWriter& output, int32_t width, int32_t height) {
     const uint32_t imageSize = 2u * static_cast<uint32_t>(width) * static_cast<uint32_t>(height);
     writeU32(output, kBitmapInfoHeaderSize);          // biSize
     writeU32(output, static_cast<uint32_t>(width));   // biWidth
@@ -61,28 +60,28 @@ void writeStreamFormat(std::FILE* output, int32_t width, int32_t height) {
     writeU32(output, 0);                              // biClrImportant
 }
 
-void writeAviHeader(std::FILE* output, int32_t width, int32_t height, double framesPerSecond,
+void writeAviHeader(OutputWriter& output, int32_t width, int32_t height, double framesPerSecond,
                     const Palette& referencePalette) {
     AviLayout& layout = gState.layout;
     writeChunkHeader(output, kCodeRiff, &layout.riffSizePos);
     writeChunkHeader(output, kCodeAvi);
     writeChunkHeader(output, kCodeList, &layout.hdrlSizePos);
-    const int64_t hdrlStart = streamPosition(output);
+    const int64_t hdrlStart = writerPosition(output);
     writeFourCC(output, kCodeHdrl);
 
     writeChunkHeader(output, kCodeAvih, &layout.avihSizePos);
-    const int64_t avihStart = streamPosition(output);
+    const int64_t avihStart = writerPosition(output);
     writeMainHeader(output, width, height, framesPerSecond);
-    layout.avihSize = streamPosition(output) - avihStart;
+    layout.avihSize = writerPosition(output) - avihStart;
 
     writeChunkHeader(output, kCodeList, &layout.strlSizePos);
-    const int64_t strlStart = streamPosition(output);
+    const int64_t strlStart = writerPosition(output);
     writeFourCC(output, kCodeStrl);
 
     writeChunkHeader(output, kCodeStrh, &layout.strhSizePos);
-    const int64_t strhStart = streamPosition(output);
+    const int64_t strhStart = writerPosition(output);
     writeStreamHeader(output, framesPerSecond);
-    layout.strhSize = streamPosition(output) - strhStart;
+    layout.strhSize = writerPosition(output) - strhStart;
 
     writeChunkHeader(output, kCodeStrf, &layout.strfSizePos);
     writeStreamFormat(output, width, height);
@@ -92,11 +91,11 @@ void writeAviHeader(std::FILE* output, int32_t width, int32_t height, double fra
         writeU8(output, entry.red);
         writeU8(output, 0);
     }
-    const int64_t listsEnd = streamPosition(output);
+    const int64_t listsEnd = writerPosition(output);
     layout.hdrlSize = listsEnd - hdrlStart;
     layout.strlSize = listsEnd - strlStart;
 
     writeChunkHeader(output, kCodeList, &layout.moviSizePos);
-    layout.moviCodePos = streamPosition(output);
+    layout.moviCodePos = writerPosition(output);
     writeFourCC(output, kCodeMovi);
 }

@@ -2,26 +2,26 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "conversion_state.h"
+#include "stream_buffers.h"
 
 // Writes a four-character code; when sizePos is given, notes there the current
 // position (that of the size field) and writes a 32-bit 0 as the open size.
-void writeChunkHeader(std::FILE* output, const char code[5], int64_t* sizePos = nullptr);
+void writeChunkHeader(OutputWriter& output, const char code[5], int64_t* sizePos = nullptr);
 
 // The 56 bytes of MainAVIHeader.
-void writeMainHeader(std::FILE* output, int32_t width, int32_t height, double framesPerSecond);
+void writeMainHeader(OutputWriter& output, int32_t width, int32_t height, double framesPerSecond);
 
 // The 64 bytes of AVIStreamHeader.
-void writeStreamHeader(std::FILE* output, double framesPerSecond);
+void writeStreamHeader(OutputWriter& output, double framesPerSecond);
 
 // The 40 bytes of BITMAPINFOHEADER (the colour table follows separately).
-void writeStreamFormat(std::FILE* output, int32_t width, int32_t height);
+void writeStreamFormat(OutputWriter& output, int32_t width, int32_t height);
 
 // Writes the RIFF header, "hdrl" with "avih" and "strl", and opens "movi", every
 // size left 0 and its position noted in gState.layout. No failure of its own: a
-// failed write shows in the output's error state. Leaves the output just after
+// failed write shows in the writer's state. Leaves the output just after
 // the "movi" code.
-void writeAviHeader(std::FILE* output, int32_t width, int32_t height, double framesPerSecond,
+void writeAviHeader(OutputWriter& output, int32_t width, int32_t height, double framesPerSecond,
                     const Palette& referencePalette);

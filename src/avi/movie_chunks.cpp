@@ -13,57 +13,88 @@
 
 namespace {
 
-void writeChunkRecord(std::FILE* scratch, const ChunkRecord& record) {
-    writeU32(scratch, static_cast<uint32_t>(record.isPalette));
-    writeU32(scratch, record.sizeFieldOffset);
-    writeU32(scratch, record.dataSize);
+bool writeChunkRecord(std::FILE* scratch, const ChunkRecord& record) {
+    uint8_t bytes[kChunkRecordSize];
+    putLe32(bytes, static_cast<uint32_t>(record.isPalette));
+    putLe32(bytes + 4, record.sizeFieldOffset);
+    putLe32(bytes + 8, record.dataSize);
+    return std::fwrite(bytes, 1, sizeof bytes, scratch) == sizeof bytes;
 }
 
 // Common end of both chunk kinds: the largest-chunk figure and the scratch record.
-int finishChunk(std::FILE* output, std::FILE* scratch, int32_t isPalette, int64_t sizeFieldPos,
+int finishChunk(OutputWriter& output, std::FILE* scratch, int32_t isPalette, int64_t sizeFieldPos,
                 int64_t dataSize) {
-    if (streamPosition(output) > kMaxAviFileSize) {
-        setErrorText("The converted AVI file would grow past %" PRId64
-                     " bytes, the largest size an AVI file can have.",
-                     kMaxAviFileSize);
-        return 0;
-    }
+    if (outgrowsLimit(output, writerPosition(output))) return 0;
     if (dataSize > gState.largestChunk) gState.largestChunk = dataSize;
-    writeChunkRecord(scratch, ChunkRecord{isPalette, static_cast<uint32_t>(sizeFieldPos),
-                                          static_cast<uint32_t>(dataSize)});
-    if (std::ferror(scratch)) {
+    const ChunkRecord record{isPalette, static_cast<uint32_t>(sizeFieldPos),
+                             static_cast<uint32_t>(dataSize)};
+    if (!writeChunkRecord(scratch, record) || std::ferror(scratch)) {
         setErrorText("i/o error writing to temp file \"%s\".", gState.scratchPath.c_str());
         return 0;
     }
     return 1;
 }
 
+// Reads words up to and including the first one of the given kind, scanning
+// the input window directly. False when the input ends first; lastKind is then
+// the kind of the last whole word read.
+bool skipPastWordOfKind(InputReader& input, uint16_t kind, uint16_t& lastKind) {
+    const auto kindInHighByte = static_cast<uint8_t>(kind >> 8);
+    constexpr uint64_t kLaneKinds = 0xF000F000F000F000;
+    constexpr uint64_t kLaneLowBits = 0x0001000100010001;
+    constexpr uint64_t kLaneHighBits = 0x8000800080008000;
+    const uint64_t wanted = kind * kLaneLowBits;
+    for (;;) {
+        const uint8_t* const start = input.window.data() + input.next;
+        const uint8_t* const end = start + ((input.filled - input.next) & ~size_t{1});
+        const uint8_t* word = start;
+        // Four words at a time: a lane of the difference is zero only where the
+        // kind is found (a borrow may flag the lane above a match too, so the
+        // exact word is then looked for one by one).
+        for (; end - word >= 8; word += 8) {
+            uint64_t lanes = 0;
+            for (int i = 0; i < 8; ++i)
+                lanes |= static_cast<uint64_t>(word[i]) << (8 * i);
+            const uint64_t difference = (lanes & kLaneKinds) ^ wanted;
+            if (((difference - kLaneLowBits) & ~difference & kLaneHighBits) != 0) break;
+        }
+        for (; word != end; word += 2) {
+            if ((word[1] & 0xF0) == kindInHighByte) {
+                input.next = static_cast<size_t>(word + 2 - input.window.data());
+                lastKind = kind;
+                return true;
+            }
+        }
+        if (end != start) lastKind = static_cast<uint16_t>((end[-1] << 8) & kWordKindMask);
+        input.next = static_cast<size_t>(end - input.window.data());
+        // The window is used up, or one odd byte is left in it: read on word by word.
+        uint16_t value = 0;
+        if (!readU16(input, value)) return false;
+        lastKind = wordKind(value);
+        if (lastKind == kind) return true;
+    }
+}
+
 // Positions of every row's first word, found by walking to each end-of-row word,
 // and of the byte after the end-of-image word. The table grows only with rows
 // actually found, so a header's height never reserves memory by itself.
-int findRows(std::FILE* input, std::vector<int64_t>& rowStarts, int64_t& frameEnd) {
-    rowStarts.push_back(streamPosition(input));
-    uint16_t word = 0;
+int findRows(InputReader& input, std::vector<int64_t>& rowStarts, int64_t& frameEnd) {
+    rowStarts.push_back(readerPosition(input));
     uint16_t lastKind = kWordKindMask;
     for (int32_t row = 1; row < gState.height; ++row) {
-        do {
-            if (!readU16(input, word)) {
-                setErrorText(kInternalErrorFormat, lastKind == kEndOfImage
-                                                       ? kErrorRowEndMissingAfterImageEnd
-                                                       : kErrorRowEndMissing);
-                return 0;
-            }
-            lastKind = wordKind(word);
-        } while (lastKind != kEndOfRow);
-        rowStarts.push_back(streamPosition(input));
-    }
-    do {
-        if (!readU16(input, word)) {
-            setErrorText(kInternalErrorFormat, kErrorImageEndMissing);
+        if (!skipPastWordOfKind(input, kEndOfRow, lastKind)) {
+            setErrorText(kInternalErrorFormat, lastKind == kEndOfImage
+                                                   ? kErrorRowEndMissingAfterImageEnd
+                                                   : kErrorRowEndMissing);
             return 0;
         }
-    } while (wordKind(word) != kEndOfImage);
-    frameEnd = streamPosition(input);
+        rowStarts.push_back(readerPosition(input));
+    }
+    if (!skipPastWordOfKind(input, kEndOfImage, lastKind)) {
+        setErrorText(kInternalErrorFormat, kErrorImageEndMissing);
+        return 0;
+    }
+    frameEnd = readerPosition(input);
     return 1;
 }
 
@@ -75,9 +106,17 @@ int64_t uncompressedFrameSize() {
 
 }  // namespace
 
-int writePaletteChunk(const Palette& palette, std::FILE* output, std::FILE* scratch) {
+bool outgrowsLimit(const OutputWriter& output, int64_t fileSize) {
+    if (!output.overLimit && fileSize <= output.limit) return false;
+    setErrorText("The converted AVI file would grow past %" PRId64
+                 " bytes, the largest size an AVI file can have.",
+                 output.limit);
+    return true;
+}
+
+int writePaletteChunk(const Palette& palette, OutputWriter& output, std::FILE* scratch) {
     writeFourCC(output, kCodePaletteChunk);
-    const int64_t sizeFieldPos = streamPosition(output);
+    const int64_t sizeFieldPos = writerPosition(output);
     writeU32(output, kPaletteChunkDataSize);
     writeU8(output, 0);                          // first entry
     writeU8(output, 0);                          // number of entries: 0 means 256
@@ -91,7 +130,7 @@ int writePaletteChunk(const Palette& palette, std::FILE* output, std::FILE* scra
     return finishChunk(output, scratch, 1, sizeFieldPos, kPaletteChunkDataSize);
 }
 
-int writeFrameChunk(std::FILE* input, std::FILE* output, std::FILE* scratch) {
+int writeFrameChunk(InputReader& input, OutputWriter& output, std::FILE* scratch) {
     std::vector<int64_t> rowStarts;
     int64_t frameEnd = 0;
     try {
@@ -106,8 +145,9 @@ int writeFrameChunk(std::FILE* input, std::FILE* output, std::FILE* scratch) {
     int64_t dataSize = 0;
     int ok = 1;
     for (auto row = rowStarts.rbegin(); row != rowStarts.rend() && ok; ++row) {
-        seekStream(input, *row, SEEK_SET);
+        seekReader(input, *row);
         dataSize += transcodeRow(input, output, ok);
+        if (outgrowsLimit(output, writerPosition(output))) return 0;
     }
     gState.totalEncodedBytes += static_cast<double>(dataSize);
     writeU8(output, kRleEscape);
@@ -121,6 +161,6 @@ int writeFrameChunk(std::FILE* input, std::FILE* output, std::FILE* scratch) {
         writeU8(output, kRleEndOfBitmap);
         dataSize += 2;
     }
-    seekStream(input, frameEnd, SEEK_SET);
+    seekReader(input, frameEnd);
     return finishChunk(output, scratch, 0, sizeFieldPos, dataSize);
 }

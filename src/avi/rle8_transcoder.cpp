@@ -1,14 +1,84 @@
 #include "avi/rle8_transcoder.h"
 
+#include <cstddef>
+
 #include "avi/avi_format.h"
-#include "byte_order.h"
 #include "conversion_state.h"
 #include "rmfile/rm_format.h"
 
-int64_t transcodeRow(std::FILE* input, std::FILE* output, int& ok) {
+namespace {
+
+// The most bytes one repeat count can become: 4095 pixels in pairs of up to 255.
+constexpr ptrdiff_t kLongestRunBytes = 2 * ((kWordValueMask + kRleMaxRun - 1) / kRleMaxRun);
+
+enum class FastStop { kEndOfRow, kCareful };
+
+inline uint16_t wordAt(const uint8_t* bytes) {
+    return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+}
+
+// Converts the common words of a row straight from the input window into the
+// output buffer: single pixels, repeat runs with their colour, and the row's end.
+// Stops at anything else (an error, the edge of the window or of the buffer),
+// which transcodeRow then takes word by word.
+FastStop transcodeInWindow(InputReader& input, OutputWriter& output, int64_t& count) {
+    const uint8_t* in = input.window.data() + input.next;
+    const uint8_t* const inEnd = input.window.data() + input.filled;
+    uint8_t* out = output.buffer.data() + output.used;
+    uint8_t* const outStart = out;
+    uint8_t* const outEnd = output.buffer.data() + output.buffer.size();
+    FastStop stop = FastStop::kCareful;
+    while (inEnd - in >= 4 && outEnd - out >= kLongestRunBytes) {
+        const uint16_t word = wordAt(in);
+        const uint16_t kind = wordKind(word);
+        if (kind == kSinglePixel && wordValue(word) <= kMaxColourIndex) {
+            out[0] = 1;
+            out[1] = static_cast<uint8_t>(word);
+            out += 2;
+            in += 2;
+            continue;
+        }
+        if (kind == kEndOfRow) {
+            out[0] = kRleEscape;
+            out[1] = kRleEndOfLine;
+            out += 2;
+            in += 2;
+            stop = FastStop::kEndOfRow;
+            break;
+        }
+        const uint16_t colourWord = wordAt(in + 2);
+        int run = wordValue(word);
+        if (kind != kRepeatCount || run == 0 || wordKind(colourWord) != kColour ||
+            wordValue(colourWord) > kMaxColourIndex) {
+            break;
+        }
+        const auto colour = static_cast<uint8_t>(colourWord);
+        for (; run > kRleMaxRun; run -= kRleMaxRun) {
+            out[0] = kRleMaxRun;
+            out[1] = colour;
+            out += 2;
+        }
+        out[0] = static_cast<uint8_t>(run);
+        out[1] = colour;
+        out += 2;
+        in += 4;
+    }
+    input.next = static_cast<size_t>(in - input.window.data());
+    output.used = static_cast<size_t>(out - output.buffer.data());
+    count += out - outStart;
+    return stop;
+}
+
+}  // namespace
+
+int64_t transcodeRow(InputReader& input, OutputWriter& output, int& ok) {
     ok = 1;
     int64_t count = 0;
     for (;;) {
+        // After a zero repeat count the row's end must not become an end of line.
+        if (ok == 1 && transcodeInWindow(input, output, count) == FastStop::kEndOfRow) {
+            return count;
+        }
         uint16_t word = 0;
         // The end of the input reads as a word of no row kind.
         const uint16_t kind = readU16(input, word) ? wordKind(word) : kWordKindMask;

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "avi/avi_finish.h"
+#include "avi/avi_format.h"
 #include "conversion_state.h"
 #include "driver/file_naming.h"
 #include "driver/interrupt_cleanup.h"
@@ -12,6 +13,11 @@
 #include "rmfile/frame_scan.h"
 
 namespace {
+
+// Large enough for a whole 1024 x 768 frame of single-pixel words, so that the
+// row seeks of a frame stay inside the window instead of reading the file again.
+constexpr size_t kInputWindowSize = size_t{2} << 20;
+constexpr size_t kOutputBufferSize = size_t{1} << 20;
 
 // Closes its stream on every way out; close() reports whether all buffered
 // data reached the file.
@@ -115,9 +121,13 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
         // A failed run removes its output, but never a device or pipe it wrote to.
         if (isRegularFile(output.stream)) outputFile.arm(gState.outputPath, true);
     }
+    InputReader reader;
+    attachReader(reader, input.stream, kInputWindowSize);
+    OutputWriter writer;
+    attachWriter(writer, output.stream, kOutputBufferSize, kMaxAviFileSize);
 
-    int result = scanFrames(input.stream, output.stream, scratchWriter.stream, dotInterval,
-                            multiPalette, framesPerSecond);
+    int result = scanFrames(reader, writer, scratchWriter.stream, dotInterval, multiPalette,
+                            framesPerSecond);
     if (!scratchWriter.close() && result == 1) {
         setErrorText("i/o error writing to temp file \"%s\".", gState.scratchPath.c_str());
         result = 0;
@@ -128,7 +138,7 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
             setErrorText("Could not open file %s for reading.", gState.scratchPath.c_str());
             result = 0;
         } else {
-            result = finishAvi(output.stream, scratchReader.stream);
+            result = finishAvi(writer, scratchReader.stream);
         }
     }
     if (!output.close() && result == 1) {

@@ -2,10 +2,9 @@
 
 #include <cstdint>
 
-#include "byte_order.h"
 #include "rmfile/rm_format.h"
 
-int checkFrameHeader(std::FILE* input) {
+int checkFrameHeader(InputReader& input) {
     const int frameNumber = gState.frameCount + 1;
     if (readU32(input) != kFrameMark) {
         setErrorText(kInternalErrorFormat, kErrorFrameMark);
@@ -34,11 +33,11 @@ int checkFrameHeader(std::FILE* input) {
             frameNumber, gState.width, gState.height, frameNumber, width, frameNumber, height);
         return 0;
     }
-    seekStream(input, -12, SEEK_CUR);
+    seekReader(input, readerPosition(input) - 12);
     return 1;
 }
 
-void readPalette(std::FILE* input, Palette& palette) {
+void readPalette(InputReader& input, Palette& palette) {
     // Each table word carries its intensity in the low byte; the high byte is noise.
     uint16_t word = 0;
     for (PaletteEntry& entry : palette) {

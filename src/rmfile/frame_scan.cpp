@@ -4,31 +4,26 @@
 
 #include "avi/avi_header.h"
 #include "avi/movie_chunks.h"
-#include "byte_order.h"
 #include "conversion_state.h"
 #include "rmfile/frame_header.h"
 #include "rmfile/rm_format.h"
 
 namespace {
 
-bool atEnd(std::FILE* input) {
-    return std::feof(input) || std::ferror(input);
-}
-
-void skipFiller(std::FILE* input) {
+void skipFiller(InputReader& input) {
     uint16_t word = 0;
-    while (readU16(input, word) && word == kFillerWord && !atEnd(input)) {
+    while (readU16(input, word) && word == kFillerWord && !readerAtEnd(input)) {
     }
-    seekStream(input, -2, SEEK_CUR);
+    seekReader(input, readerPosition(input) - 2);
 }
 
 // Steps through 4-byte values until the frame mark, leaving the input at it.
 // Returns true when the end of the input was reached and the bytes passed over
 // held the mark at an offset the 4-byte steps did not land on.
-bool findNextFrame(std::FILE* input) {
+bool findNextFrame(InputReader& input) {
     uint32_t window = 0xFFFFFFFF;  // the last four bytes passed over, newest in the top byte
     bool missedMark = false;
-    while (!atEnd(input)) {
+    while (!readerAtEnd(input)) {
         uint32_t value = 0;
         int bytesRead = 0;
         for (; bytesRead < 4; ++bytesRead) {
@@ -39,7 +34,7 @@ bool findNextFrame(std::FILE* input) {
             if (window == kFrameMark && bytesRead < 3) missedMark = true;
         }
         if (bytesRead == 4 && value == kFrameMark) {
-            seekStream(input, -4, SEEK_CUR);
+            seekReader(input, readerPosition(input) - 4);
             return false;
         }
     }
@@ -48,7 +43,7 @@ bool findNextFrame(std::FILE* input) {
 
 // With multiPalette a palette-change chunk goes ahead of every frame whose table
 // differs from the palette a player has in effect at that point.
-int writePaletteChangeIfNeeded(std::FILE* output, std::FILE* scratch, bool multiPalette,
+int writePaletteChangeIfNeeded(OutputWriter& output, std::FILE* scratch, bool multiPalette,
                                Palette& paletteInEffect, bool& multipleTables) {
     if (gState.framePalette != gState.referencePalette) multipleTables = true;
     if (!multiPalette || gState.framePalette == paletteInEffect) return 1;
@@ -59,13 +54,13 @@ int writePaletteChangeIfNeeded(std::FILE* output, std::FILE* scratch, bool multi
 }
 
 // The stream checks between frames; returns 0 with the last failing stream's message.
-int checkStreams(std::FILE* input, std::FILE* output, std::FILE* scratch) {
+int checkStreams(const InputReader& input, const OutputWriter& output, std::FILE* scratch) {
     int result = 1;
-    if (std::ferror(input)) {
+    if (input.failed) {
         setErrorText("i/o error reading from \"%s\".", gState.inputPath.c_str());
         result = 0;
     }
-    if (std::ferror(output)) {
+    if (output.failed) {
         setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
         result = 0;
     }
@@ -77,29 +72,29 @@ int checkStreams(std::FILE* input, std::FILE* output, std::FILE* scratch) {
 }
 
 // Reads the first frame's size and colour table and writes the AVI header.
-void startAvi(std::FILE* input, std::FILE* output, double framesPerSecond) {
+void startAvi(InputReader& input, OutputWriter& output, double framesPerSecond) {
     gState.framesPerSecond = framesPerSecond;
     gState.totalEncodedBytes = 0;
     gState.largestChunk = 0;
-    seekStream(input, kWidthOffset, SEEK_SET);
+    seekReader(input, kWidthOffset);
     gState.width = static_cast<int32_t>(readU32(input));
     gState.height = static_cast<int32_t>(readU32(input));
-    seekStream(input, kColourTablesOffset, SEEK_SET);
+    seekReader(input, kColourTablesOffset);
     readPalette(input, gState.referencePalette);
     writeAviHeader(output, gState.width, gState.height, framesPerSecond, gState.referencePalette);
-    std::rewind(input);
+    seekReader(input, 0);
     gState.frameCount = 0;
     gState.paletteChangeCount = 0;
 }
 
 }  // namespace
 
-int scanFrames(std::FILE* input, std::FILE* output, std::FILE* scratch, int dotInterval,
+int scanFrames(InputReader& input, OutputWriter& output, std::FILE* scratch, int dotInterval,
                bool multiPalette, double framesPerSecond) {
     int result = 1;
     bool multipleTables = false;
     bool missedMark = false;
-    std::rewind(input);
+    seekReader(input, 0);
     if (!checkFrameHeader(input)) {
         result = 0;
     } else {
@@ -111,7 +106,7 @@ int scanFrames(std::FILE* input, std::FILE* output, std::FILE* scratch, int dotI
                 result = 0;
                 break;
             }
-            seekStream(input, kFrameHeaderSize, SEEK_CUR);
+            seekReader(input, readerPosition(input) + kFrameHeaderSize);
             readPalette(input, gState.framePalette);
             uint16_t word = 0;
             if (!readU16(input, word) || wordKind(word) != kBeginImage) {
@@ -134,13 +129,15 @@ int scanFrames(std::FILE* input, std::FILE* output, std::FILE* scratch, int dotI
                 result = 0;
                 break;
             }
-            if (std::feof(input)) break;
+            if (input.ended) break;
         }
     }
 
     // Before any frame converted, a specific message only confuses; a failing
-    // scratch file is not the input's fault and keeps its own.
-    if (gState.frameCount == 0 && !std::ferror(scratch)) {
+    // scratch file or an outgrown output is not the input's fault and keeps its own.
+    const bool notTheInput =
+        std::ferror(scratch) || output.overLimit || writerPosition(output) > output.limit;
+    if (gState.frameCount == 0 && !notTheInput) {
         setErrorText("\"%s\" is not a valid raster metafile", gState.inputPath.c_str());
         result = 0;
     }

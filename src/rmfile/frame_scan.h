@@ -3,10 +3,12 @@
 
 #include <cstdio>
 
+#include "stream_buffers.h"
+
 // Writes the AVI header from the first frame, then every frame's chunks (with
 // palette-change chunks when multiPalette is on). Returns 1 when every frame up
 // to the end of the input converted and at least one did; otherwise 0 with the
 // reason in gState.errorText (empty after a colour index over 255 in a frame
 // after the first). Progress dots and warnings go to standard error.
-int scanFrames(std::FILE* input, std::FILE* output, std::FILE* scratch, int dotInterval,
+int scanFrames(InputReader& input, OutputWriter& output, std::FILE* scratch, int dotInterval,
                bool multiPalette, double framesPerSecond);

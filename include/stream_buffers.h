@@ -1,0 +1,122 @@
+// The conversion's input reader and output writer: C streams read and written
+// through windows of their own, so that reading a word, asking for the position
+// or seeking back to a row costs no call into the C library while the bytes are
+// in the window. Little-endian values are read and written here.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+struct InputReader {
+    std::FILE* stream = nullptr;
+    std::vector<uint8_t> window;
+    size_t next = 0;          // index in window of the next byte to read
+    size_t filled = 0;        // bytes of window that hold input
+    int64_t windowStart = 0;  // input position of window[0]
+    bool ended = false;       // a read found the end of the input (cleared by a seek)
+    bool failed = false;      // a read or seek failed
+};
+
+// Reads stream, from its start, through a window of the given size.
+void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize);
+
+// Moves the window on; false, with ended or failed set, when nothing more came.
+bool refillReader(InputReader& reader);
+
+// Seeks to an absolute input position and clears ended; false when the stream
+// cannot seek there. A seek backwards past the window loads the bytes before the
+// target too, since rows are visited bottom row first.
+bool seekReader(InputReader& reader, int64_t position);
+
+inline int64_t readerPosition(const InputReader& reader) {
+    return reader.windowStart + static_cast<int64_t>(reader.next);
+}
+
+inline bool readerAtEnd(const InputReader& reader) {
+    return reader.ended || reader.failed;
+}
+
+// The next byte, or EOF at the end of the input.
+inline int readByte(InputReader& reader) {
+    if (reader.next == reader.filled && !refillReader(reader)) return EOF;
+    return reader.window[reader.next++];
+}
+
+// Reads a 16-bit value; false (value undefined) when the input ends or fails
+// before the whole value was read.
+inline bool readU16(InputReader& reader, uint16_t& value) {
+    if (reader.filled - reader.next >= 2) {
+        value =
+            static_cast<uint16_t>(reader.window[reader.next] | reader.window[reader.next + 1] << 8);
+        reader.next += 2;
+        return true;
+    }
+    const int low = readByte(reader);
+    const int high = low == EOF ? EOF : readByte(reader);
+    if (high == EOF) return false;
+    value = static_cast<uint16_t>(low | high << 8);
+    return true;
+}
+
+// Reads a 32-bit value; bytes missing at the end of the input read as 0 and the
+// reader's ended or failed flag tells.
+inline uint32_t readU32(InputReader& reader) {
+    uint32_t value = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const int byte = readByte(reader);
+        if (byte == EOF) return value;
+        value |= static_cast<uint32_t>(byte) << shift;
+    }
+    return value;
+}
+
+struct OutputWriter {
+    std::FILE* stream = nullptr;  // unbuffered: the writer's buffer is the only one
+    std::vector<uint8_t> buffer;
+    size_t used = 0;
+    int64_t bufferStart = 0;  // output position of buffer[0]
+    int64_t streamAt = 0;     // where the stream's own position stands
+    int64_t limit = 0;        // the file never grows past this many bytes
+    bool failed = false;      // a write or seek failed
+    bool overLimit = false;   // bytes past the limit were refused
+};
+
+// Writes stream, from its start, through a buffer of the given size; bytes at
+// that would take the file past limit bytes are never written.
+void attachWriter(OutputWriter& writer, std::FILE* stream, size_t bufferSize, int64_t limit);
+
+// Writes out the buffer; false when the writer has failed or gone over its limit.
+bool flushWriter(OutputWriter& writer);
+
+// Writes a 32-bit value at an earlier position, then goes on where it was.
+bool patchU32(OutputWriter& writer, int64_t position, uint32_t value);
+
+inline int64_t writerPosition(const OutputWriter& writer) {
+    return writer.bufferStart + static_cast<int64_t>(writer.used);
+}
+
+inline bool writerFailed(const OutputWriter& writer) {
+    return writer.failed || writer.overLimit;
+}
+
+inline void writeU8(OutputWriter& writer, uint8_t value) {
+    if (writer.used == writer.buffer.size()) flushWriter(writer);
+    writer.buffer[writer.used++] = value;
+}
+
+inline void writeU16(OutputWriter& writer, uint16_t value) {
+    writeU8(writer, static_cast<uint8_t>(value));
+    writeU8(writer, static_cast<uint8_t>(value >> 8));
+}
+
+inline void writeU32(OutputWriter& writer, uint32_t value) {
+    writeU16(writer, static_cast<uint16_t>(value));
+    writeU16(writer, static_cast<uint16_t>(value >> 16));
+}
+
+// A four-character code as its four ASCII bytes.
+inline void writeFourCC(OutputWriter& writer, const char code[5]) {
+    for (int i = 0; i < 4; ++i)
+        writeU8(writer, static_cast<uint8_t>(code[i]));
+}

@@ -1,0 +1,105 @@
+#include "stream_buffers.h"
+
+#include "byte_order.h"
+
+void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize) {
+    reader = InputReader{};
+    reader.stream = stream;
+    reader.window.resize(windowSize);
+    std::setvbuf(stream, nullptr, _IONBF, 0);  // the window is the buffer
+}
+
+bool refillReader(InputReader& reader) {
+    if (reader.failed) return false;
+    reader.windowStart += static_cast<int64_t>(reader.filled);
+    reader.next = 0;
+    reader.filled = std::fread(reader.window.data(), 1, reader.window.size(), reader.stream);
+    if (reader.filled > 0) return true;
+    if (std::ferror(reader.stream)) {
+        reader.failed = true;
+    } else {
+        reader.ended = true;
+    }
+    return false;
+}
+
+bool seekReader(InputReader& reader, int64_t position) {
+    if (position < 0) return false;
+    reader.ended = false;
+    const int64_t windowEnd = reader.windowStart + static_cast<int64_t>(reader.filled);
+    if (position >= reader.windowStart && position <= windowEnd) {
+        reader.next = static_cast<size_t>(position - reader.windowStart);
+        return true;
+    }
+    // Going back, the rows above the target come next: keep most of the window
+    // before it. Going forward, the window starts at the target.
+    int64_t start = position;
+    if (position < reader.windowStart) {
+        const auto before = static_cast<int64_t>(reader.window.size() / 4 * 3);
+        start = position > before ? position - before : 0;
+    }
+    if (!seekStream(reader.stream, start, SEEK_SET)) {
+        reader.failed = true;
+        return false;
+    }
+    reader.windowStart = start;
+    reader.next = 0;
+    reader.filled = 0;
+    if (start == position) return true;
+    if (!refillReader(reader)) return false;
+    const auto offset = static_cast<size_t>(position - start);
+    if (offset > reader.filled) return false;  // the input is shorter than the target
+    reader.next = offset;
+    return true;
+}
+
+void attachWriter(OutputWriter& writer, std::FILE* stream, size_t bufferSize, int64_t limit) {
+    writer = OutputWriter{};
+    writer.stream = stream;
+    writer.buffer.resize(bufferSize);
+    writer.limit = limit;
+    std::setvbuf(stream, nullptr, _IONBF, 0);  // the buffer is the writer's own
+}
+
+bool flushWriter(OutputWriter& writer) {
+    const int64_t end = writerPosition(writer);
+    if (end > writer.limit) writer.overLimit = true;
+    if (!writerFailed(writer) && writer.used > 0) {
+        if (writer.streamAt != writer.bufferStart &&
+            !seekStream(writer.stream, writer.bufferStart, SEEK_SET)) {
+            writer.failed = true;
+        } else if (std::fwrite(writer.buffer.data(), 1, writer.used, writer.stream) !=
+                   writer.used) {
+            writer.failed = true;
+        }
+        writer.streamAt = end;
+    }
+    // After a failure the bytes are dropped but positions still advance, so
+    // that callers see where the file would have stood.
+    writer.bufferStart = end;
+    writer.used = 0;
+    return !writerFailed(writer);
+}
+
+bool patchU32(OutputWriter& writer, int64_t position, uint32_t value) {
+    if (position < 0 || position + 4 > writerPosition(writer)) return false;
+    uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    int copied = 0;
+    // The bytes still in the buffer change there; the rest go to the file.
+    for (int i = 0; i < 4; ++i) {
+        if (position + i >= writer.bufferStart) {
+            writer.buffer[static_cast<size_t>(position + i - writer.bufferStart)] = bytes[i];
+            ++copied;
+        }
+    }
+    if (copied == 4 || writerFailed(writer)) return !writerFailed(writer);
+    const auto onFile = static_cast<size_t>(4 - copied);
+    if (!seekStream(writer.stream, position, SEEK_SET) ||
+        std::fwrite(bytes, 1, onFile, writer.stream) != onFile) {
+        writer.failed = true;
+        return false;
+    }
+    writer.streamAt = position + static_cast<int64_t>(onFile);
+    return true;
+}
