@@ -1,0 +1,101 @@
+// Writes the benchmark's raster metafiles, deterministically, straight to disk
+// one frame at a time (the large ones never fit in memory as a whole).
+//   make_bench_input realistic|worst|long MEBIBYTES OUTPUT.rm
+// realistic: 1024 x 768 frames of smooth colour bands and contour lines that
+//            move from frame to frame, in four colour tables;
+// worst:     1024 x 768 frames where every pixel differs from its neighbour;
+// long:      frames of 8 x 4 pixels (MEBIBYTES is then the frame count / 1000).
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "rm_writer.h"
+
+namespace {
+
+constexpr int kWidth = 1024;
+constexpr int kHeight = 768;
+
+Palette tableFor(int table) {
+    Palette palette{};
+    for (int i = 0; i < kPaletteEntries; ++i) {
+        const double t = i / 255.0;
+        palette[static_cast<size_t>(i)] = {
+            static_cast<uint8_t>(127.5 + 127.5 * std::sin(6.28 * t + table)),
+            static_cast<uint8_t>(127.5 + 127.5 * std::sin(6.28 * t + table + 2.1)),
+            static_cast<uint8_t>(127.5 + 127.5 * std::sin(6.28 * t + table + 4.2))};
+    }
+    return palette;
+}
+
+// Bands of a smooth field, with a dark contour line where the field crosses a
+// multiple of 32; the field drifts with the frame number.
+void realisticPicture(rmw::Picture& picture, int frame) {
+    const double phase = frame * 0.05;
+    static double across[kWidth];
+    for (int x = 0; x < picture.width; ++x)
+        across[x] = 96.0 * std::sin(x * 0.004 + phase) + x * 0.05;
+    for (int y = 0; y < picture.height; ++y) {
+        const double down = 96.0 * std::cos(y * 0.006 - phase * 0.7);
+        for (int x = 0; x < picture.width; ++x) {
+            const double field = across[x] + down;
+            const int level = static_cast<int>(field + 256.0);
+            const bool contour = level % 32 == 0;
+            picture.pixels[static_cast<size_t>(y) * kWidth + static_cast<size_t>(x)] =
+                contour ? 0 : static_cast<uint8_t>(1 + (level / 8) % 255);
+        }
+    }
+}
+
+void worstPicture(rmw::Picture& picture, int frame) {
+    for (size_t i = 0; i < picture.pixels.size(); ++i) {
+        picture.pixels[i] = static_cast<uint8_t>((i + static_cast<size_t>(frame)) % 2 == 0
+                                                     ? (i * 7 + static_cast<size_t>(frame)) % 128
+                                                     : 128 + (i * 13) % 127);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: make_bench_input realistic|worst|long MEBIBYTES OUTPUT.rm\n");
+        return 1;
+    }
+    const std::string kind = argv[1];
+    const double amount = std::atof(argv[2]);
+    std::FILE* output = std::fopen(argv[3], "wb");
+    if (output == nullptr) {
+        std::perror(argv[3]);
+        return 1;
+    }
+    const bool tiny = kind == "long";
+    rmw::Picture picture{tiny ? 8 : kWidth, tiny ? 4 : kHeight, {}};
+    picture.pixels.resize(static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height));
+    const double target = amount * 1024 * 1024;
+    const long frames = tiny ? static_cast<long>(amount * 1000) : 0;
+    double written = 0;
+    for (int frame = 0; tiny ? frame < frames : written < target; ++frame) {
+        if (tiny) {
+            for (size_t i = 0; i < picture.pixels.size(); ++i) {
+                picture.pixels[i] =
+                    static_cast<uint8_t>((i / 3 + static_cast<size_t>(frame)) % 256);
+            }
+        } else if (kind == "worst") {
+            worstPicture(picture, frame);
+        } else {
+            realisticPicture(picture, frame);
+        }
+        rmw::Bytes bytes;
+        rmw::appendFrame(bytes, picture, tableFor(frame / 50 % 4));
+        rmw::appendGap(bytes, frame % 3, 0);
+        if (std::fwrite(bytes.data(), 1, bytes.size(), output) != bytes.size()) {
+            std::perror(argv[3]);
+            return 1;
+        }
+        written += static_cast<double>(bytes.size());
+    }
+    return std::fclose(output) == 0 ? 0 : 1;
+}
