@@ -74,8 +74,14 @@ extern ConversionState gState;
 // Back to the zero state (tests run several conversions in one process).
 void resetConversionState();
 
+#if defined(__GNUC__)
+#define KESTRUP_PRINTF_FORMAT __attribute__((format(printf, 1, 2)))
+#else
+#define KESTRUP_PRINTF_FORMAT
+#endif
+
 // Replaces the pending message with a printf-style formatted text.
-void setErrorText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void setErrorText(const char* format, ...) KESTRUP_PRINTF_FORMAT;
 
 // Replaces the pending warning with a printf-style formatted text.
-void setWarningText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void setWarningText(const char* format, ...) KESTRUP_PRINTF_FORMAT;

@@ -169,6 +169,17 @@ TEST(Driver, FailureAfterTruncatingRemovesTheOldOutput) {
     EXPECT_FALSE(fileExists(space.dir.file("bad.avi")));
 }
 
+// Through a link the partial data is in the linked file: that is what goes.
+TEST(Driver, FailureThroughALinkRemovesTheLinkedFile) {
+    Workspace space;
+    rmw::writeFile(space.dir.file("bad.rm"), {1, 2, 3, 4});
+    space.writeOld("target.avi");
+    symlink("target.avi", space.dir.file("link.avi").c_str());
+    EXPECT_EQ(space.run({"-y", "bad", "link.avi"}).exitStatus, 1);
+    EXPECT_FALSE(fileExists(space.dir.file("target.avi")));
+    EXPECT_TRUE(space.scratchLeft().empty());
+}
+
 TEST(Driver, UnusableTemporaryDirectory) {
     Workspace space;
     ProcessRequest request;
@@ -213,7 +224,7 @@ void writeSlowInput(const std::string& path) {
 TEST(Driver, InterruptsRemoveScratchAndOutput) {
     Workspace space;
     writeSlowInput(space.dir.file("slow.rm"));
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         SCOPED_TRACE("signal " + std::to_string(signalNumber));
         const pid_t child = fork();
         if (child == 0) {
@@ -223,6 +234,7 @@ TEST(Driver, InterruptsRemoveScratchAndOutput) {
             dup2(devNull, 0);
             dup2(devNull, 1);
             dup2(devNull, 2);
+            std::signal(SIGPIPE, SIG_DFL);  // the test itself ignores it
             execl(KESTRUP_BINARY_PATH, "kestrup", "-y", "slow", static_cast<char*>(nullptr));
             _exit(127);
         }

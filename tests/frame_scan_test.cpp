@@ -117,6 +117,23 @@ TEST(FrameScan, AMarkOffTheSearchStrideEndsTheConversionThere) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
+// An output that would outgrow an AVI file is not the input's fault either.
+TEST(FrameScan, OutgrownOutputInTheFirstFrameKeepsItsMessage) {
+    rmw::Bytes bytes;
+    rmw::Picture noisy{300, 2, std::vector<uint8_t>(600)};
+    for (size_t i = 0; i < noisy.pixels.size(); ++i)
+        noisy.pixels[i] = static_cast<uint8_t>(i % 251);
+    rmw::appendFrame(bytes, noisy, Palette{});
+    TestStreams streams(bytes);
+    streams.output.limit = 1300;  // the header fits, the frame does not
+    resetConversionState();
+    EXPECT_EQ(scanFrames(streams.input, streams.output, streams.scratch, 0, false, 10.0), 0);
+    EXPECT_EQ(gState.errorText,
+              "The converted AVI file would grow past 1300 bytes, the largest size an AVI file "
+              "can have.");
+    EXPECT_LE(streams.outputBytes().size(), 1300u);
+}
+
 // A failing scratch file is not the input's fault, even in the first frame.
 TEST(FrameScan, ScratchFailureInTheFirstFrameKeepsItsMessage) {
     std::FILE* full = std::fopen("/dev/full", "wb");

@@ -72,6 +72,7 @@ struct CreatedFile {
 int convertFile(const char* inputName, const char* outputName, bool noPrompt, int dotInterval,
                 bool multiPalette, double framesPerSecond) {
     InterruptCleanup interruptCleanup;
+    std::string outputTarget;  // the output file itself, behind any link
     CreatedFile scratchFile;
     CreatedFile outputFile;
     StreamOwner scratchWriter;
@@ -119,7 +120,10 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
             return 0;
         }
         // A failed run removes its output, but never a device or pipe it wrote to.
-        if (isRegularFile(output.stream)) outputFile.arm(gState.outputPath, true);
+        if (isRegularFile(output.stream)) {
+            outputTarget = resolvedPath(gState.outputPath);
+            outputFile.arm(outputTarget, true);
+        }
     }
     InputReader reader;
     attachReader(reader, input.stream, kInputWindowSize);

@@ -1,5 +1,6 @@
 #include "driver/interrupt_cleanup.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 
@@ -9,16 +10,19 @@
 
 namespace {
 
-// Read by the handler, so only plain pointers to strings that outlive the arming.
-const char* volatile gScratchPath = nullptr;
-const char* volatile gOutputPath = nullptr;
+// Read by the handler: lock-free pointers to strings that outlive the arming.
+std::atomic<const char*> gScratchPath{nullptr};
+std::atomic<const char*> gOutputPath{nullptr};
+static_assert(std::atomic<const char*>::is_always_lock_free);
 
 #if defined(_WIN32)
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGBREAK};
 void (*gPreviousHandlers[3])(int);
 #else
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-struct sigaction gPreviousActions[3];
+// SIGPIPE too: a reader that closes the pipe of the dots or the statistics
+// ends the run as surely as Ctrl-C does.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+struct sigaction gPreviousActions[4];
 #endif
 
 void removeFile(const char* path) {

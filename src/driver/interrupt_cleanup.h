@@ -1,5 +1,6 @@
 // Removal of this run's files when the process is interrupted (SIGINT, SIGTERM,
-// SIGHUP): the scratch file, and the output once this run opened it for writing.
+// SIGHUP, SIGPIPE): the scratch file, and the output once this run opened it
+// for writing.
 #pragma once
 
 #if !defined(_WIN32)

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #if defined(_WIN32)
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -22,14 +23,21 @@ bool outputExists(const std::string& path) {
 
 bool isSameFile(std::FILE* input, const std::string& inputPath, const std::string& outputPath) {
 #if defined(_WIN32)
-    // No inode numbers here: compare the full paths, case-insensitively.
-    (void)input;
-    char* inputFull = _fullpath(nullptr, inputPath.c_str(), 0);
-    char* outputFull = _fullpath(nullptr, outputPath.c_str(), 0);
-    const bool same =
-        inputFull != nullptr && outputFull != nullptr && _stricmp(inputFull, outputFull) == 0;
-    std::free(inputFull);
-    std::free(outputFull);
+    // Volume serial number and file index play the part of device and inode.
+    (void)inputPath;
+    const auto inputHandle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(input)));
+    const HANDLE outputHandle =
+        CreateFileA(outputPath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (outputHandle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION inputInfo;
+    BY_HANDLE_FILE_INFORMATION outputInfo;
+    const bool same = GetFileInformationByHandle(inputHandle, &inputInfo) &&
+                      GetFileInformationByHandle(outputHandle, &outputInfo) &&
+                      inputInfo.dwVolumeSerialNumber == outputInfo.dwVolumeSerialNumber &&
+                      inputInfo.nFileIndexHigh == outputInfo.nFileIndexHigh &&
+                      inputInfo.nFileIndexLow == outputInfo.nFileIndexLow;
+    CloseHandle(outputHandle);
     return same;
 #else
     (void)inputPath;
@@ -49,6 +57,18 @@ bool isRegularFile(std::FILE* stream) {
 #else
     struct stat info;
     return fstat(fileno(stream), &info) == 0 && S_ISREG(info.st_mode);
+#endif
+}
+
+std::string resolvedPath(const std::string& path) {
+#if defined(_WIN32)
+    return path;
+#else
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return path;
+    std::string result = resolved;
+    std::free(resolved);
+    return result;
 #endif
 }
 

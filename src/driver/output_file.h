@@ -14,6 +14,11 @@ bool isSameFile(std::FILE* input, const std::string& inputPath, const std::strin
 // True when stream is a regular file, the only kind a failed run may remove.
 bool isRegularFile(std::FILE* stream);
 
+// The file that path names once every symbolic link is followed; path itself
+// when it cannot be resolved. A failed run removes the file it wrote, not a
+// link to it.
+std::string resolvedPath(const std::string& path);
+
 // Asks on standard output whether to overwrite path and reads one
 // whitespace-delimited word from standard input: yes when it begins with "y"
 // or "Y". The end of input before any word counts as no.
