@@ -87,6 +87,9 @@ Bytes readAll(const std::string& path) {
     std::abort();
 }
 
+// AVIPALCHANGE for all 256 entries: first entry, count, flags, 4 bytes per entry.
+constexpr size_t kPaletteChangeSize = 4 + 4 * 256;
+
 // A finished file: sound RIFF structure, and index, header counts and movie
 // chunks that agree with each other and with the conversion's counters.
 void checkFinishedAvi(const Bytes& file, int result) {
@@ -106,9 +109,17 @@ void checkFinishedAvi(const Bytes& file, int result) {
     for (size_t i = 0; i < chunks; ++i) {
         const MovieChunk& chunk = avi.movie[i];
         const IndexEntry& entry = avi.index[i];
+        const Bytes& data = chunk.data;
         if (chunk.code == "00dc") {
             ++frameChunks;
-        } else if (chunk.code != "00pc") {
+            // RLE8 data is byte pairs, the last one the end-of-bitmap escape.
+            if (data.size() < 2 || data.size() % 2 != 0 || data[data.size() - 2] != 0 ||
+                data.back() != 1)
+                broken("frame chunk does not end with the end-of-bitmap pair", result);
+        } else if (chunk.code == "00pc") {
+            if (data.size() != kPaletteChangeSize)
+                broken("palette-change chunk of the wrong size", result);
+        } else {
             broken("movie chunk of an unknown kind", result);
         }
         if (entry.code != chunk.code || entry.offset != chunk.offsetFromMovi ||
