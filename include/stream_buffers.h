@@ -6,11 +6,25 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <vector>
+#include <memory>
+
+// A block of bytes left uninitialised: a window or buffer is only ever read
+// where it was filled, and untouched pages of a large one cost nothing.
+struct ByteBlock {
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t length = 0;
+    void allocate(size_t size) {
+        bytes.reset(new uint8_t[size]);
+        length = size;
+    }
+    uint8_t* data() const { return bytes.get(); }
+    size_t size() const { return length; }
+    uint8_t& operator[](size_t at) const { return bytes[at]; }
+};
 
 struct InputReader {
     std::FILE* stream = nullptr;
-    std::vector<uint8_t> window;
+    ByteBlock window;
     size_t next = 0;          // index in window of the next byte to read
     size_t filled = 0;        // bytes of window that hold input
     int64_t windowStart = 0;  // input position of window[0]
@@ -73,7 +87,7 @@ inline uint32_t readU32(InputReader& reader) {
 
 struct OutputWriter {
     std::FILE* stream = nullptr;  // unbuffered: the writer's buffer is the only one
-    std::vector<uint8_t> buffer;
+    ByteBlock buffer;
     size_t used = 0;
     int64_t bufferStart = 0;  // output position of buffer[0]
     int64_t streamAt = 0;     // where the stream's own position stands

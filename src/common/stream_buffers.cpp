@@ -5,7 +5,7 @@
 void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize) {
     reader = InputReader{};
     reader.stream = stream;
-    reader.window.resize(windowSize);
+    reader.window.allocate(windowSize);
     std::setvbuf(stream, nullptr, _IONBF, 0);  // the window is the buffer
 }
 
@@ -56,7 +56,7 @@ bool seekReader(InputReader& reader, int64_t position) {
 void attachWriter(OutputWriter& writer, std::FILE* stream, size_t bufferSize, int64_t limit) {
     writer = OutputWriter{};
     writer.stream = stream;
-    writer.buffer.resize(bufferSize);
+    writer.buffer.allocate(bufferSize);
     writer.limit = limit;
     std::setvbuf(stream, nullptr, _IONBF, 0);  // the buffer is the writer's own
 }

@@ -16,8 +16,15 @@ namespace {
 
 // Large enough for a whole 1024 x 768 frame of single-pixel words, so that the
 // row seeks of a frame stay inside the window instead of reading the file again.
-constexpr size_t kInputWindowSize = size_t{2} << 20;
-constexpr size_t kOutputBufferSize = size_t{1} << 20;
+// A build may make them tiny, so that every edge of them is crossed (fuzzing).
+#if !defined(KESTRUP_INPUT_WINDOW_SIZE)
+#define KESTRUP_INPUT_WINDOW_SIZE (size_t{2} << 20)
+#endif
+#if !defined(KESTRUP_OUTPUT_BUFFER_SIZE)
+#define KESTRUP_OUTPUT_BUFFER_SIZE (size_t{1} << 20)
+#endif
+constexpr size_t kInputWindowSize = KESTRUP_INPUT_WINDOW_SIZE;
+constexpr size_t kOutputBufferSize = KESTRUP_OUTPUT_BUFFER_SIZE;
 
 // Closes its stream on every way out; close() reports whether all buffered
 // data reached the file.
