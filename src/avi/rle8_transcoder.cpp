@@ -1,5 +1,6 @@
 #include "avi/rle8_transcoder.h"
 
+#include <algorithm>
 #include <cstddef>
 
 #include "avi/avi_format.h"
@@ -27,46 +28,53 @@ FastStop transcodeInWindow(InputReader& input, OutputWriter& output, int64_t& co
     uint8_t* out = output.buffer.data() + output.used;
     uint8_t* const outStart = out;
     uint8_t* const outEnd = output.buffer.data() + output.buffer.size();
-    FastStop stop = FastStop::kCareful;
-    while (inEnd - in >= 4 && outEnd - out >= kLongestRunBytes) {
-        const uint16_t word = wordAt(in);
-        const uint16_t kind = wordKind(word);
-        if (kind == kSinglePixel && wordValue(word) <= kMaxColourIndex) {
-            out[0] = 1;
-            out[1] = static_cast<uint8_t>(word);
-            out += 2;
-            in += 2;
-            continue;
-        }
-        if (kind == kEndOfRow) {
-            out[0] = kRleEscape;
-            out[1] = kRleEndOfLine;
-            out += 2;
-            in += 2;
-            stop = FastStop::kEndOfRow;
-            break;
-        }
-        const uint16_t colourWord = wordAt(in + 2);
-        int run = wordValue(word);
-        if (kind != kRepeatCount || run == 0 || wordKind(colourWord) != kColour ||
-            wordValue(colourWord) > kMaxColourIndex) {
-            break;
-        }
-        const auto colour = static_cast<uint8_t>(colourWord);
-        for (; run > kRleMaxRun; run -= kRleMaxRun) {
-            out[0] = kRleMaxRun;
+    const auto stopAt = [&](FastStop stop) {
+        input.next = static_cast<size_t>(in - input.window.data());
+        output.used = static_cast<size_t>(out - output.buffer.data());
+        count += out - outStart;
+        return stop;
+    };
+    for (;;) {
+        // Words that surely fit, unchecked: each has itself and the word after it
+        // in the window, and room for its longest output in the buffer.
+        const ptrdiff_t words = std::min((inEnd - in) / 2 - 1, (outEnd - out) / kLongestRunBytes);
+        if (words <= 0) return stopAt(FastStop::kCareful);
+        const uint8_t* const batchEnd = in + 2 * words;
+        while (in < batchEnd) {
+            const uint16_t word = wordAt(in);
+            const uint16_t kind = wordKind(word);
+            if (kind == kSinglePixel && wordValue(word) <= kMaxColourIndex) {
+                out[0] = 1;
+                out[1] = static_cast<uint8_t>(word);
+                out += 2;
+                in += 2;
+                continue;
+            }
+            if (kind == kEndOfRow) {
+                out[0] = kRleEscape;
+                out[1] = kRleEndOfLine;
+                out += 2;
+                in += 2;
+                return stopAt(FastStop::kEndOfRow);
+            }
+            const uint16_t colourWord = wordAt(in + 2);
+            int run = wordValue(word);
+            if (kind != kRepeatCount || run == 0 || wordKind(colourWord) != kColour ||
+                wordValue(colourWord) > kMaxColourIndex) {
+                return stopAt(FastStop::kCareful);
+            }
+            const auto colour = static_cast<uint8_t>(colourWord);
+            for (; run > kRleMaxRun; run -= kRleMaxRun) {
+                out[0] = kRleMaxRun;
+                out[1] = colour;
+                out += 2;
+            }
+            out[0] = static_cast<uint8_t>(run);
             out[1] = colour;
             out += 2;
+            in += 4;
         }
-        out[0] = static_cast<uint8_t>(run);
-        out[1] = colour;
-        out += 2;
-        in += 4;
     }
-    input.next = static_cast<size_t>(in - input.window.data());
-    output.used = static_cast<size_t>(out - output.buffer.data());
-    count += out - outStart;
-    return stop;
 }
 
 }  // namespace
