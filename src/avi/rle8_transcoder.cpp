@@ -1,7 +1,9 @@
 #include "avi/rle8_transcoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
+#include <cstring>
 
 #include "avi/avi_format.h"
 #include "conversion_state.h"
@@ -14,8 +16,10 @@ constexpr ptrdiff_t kLongestRunBytes = 2 * ((kWordValueMask + kRleMaxRun - 1) / 
 
 enum class FastStop { kEndOfRow, kCareful };
 
-inline uint16_t wordAt(const uint8_t* bytes) {
-    return static_cast<uint16_t>(bytes[0] | bytes[1] << 8);
+// A 32-bit value loaded from memory in the machine's order, as the file's.
+inline uint32_t littleEndian32(uint32_t loaded) {
+    if constexpr (std::endian::native == std::endian::big) return __builtin_bswap32(loaded);
+    return loaded;
 }
 
 // Converts the common words of a row straight from the input window into the
@@ -41,7 +45,28 @@ FastStop transcodeInWindow(InputReader& input, OutputWriter& output, int64_t& co
         if (words <= 0) return stopAt(FastStop::kCareful);
         const uint8_t* const batchEnd = in + 2 * words;
         while (in < batchEnd) {
-            const uint16_t word = wordAt(in);
+            // Two words at once: most of a row is repeat counts of 1..255 with a
+            // colour up to 255, whose high bytes are then 0x00 and 0x30 exactly.
+            uint32_t pair;
+            std::memcpy(&pair, in, sizeof pair);
+            pair = littleEndian32(pair);
+            if ((pair & 0xFF00FF00u) == 0x30000000u && (pair & 0xFFu) != 0) {
+                out[0] = static_cast<uint8_t>(pair);
+                out[1] = static_cast<uint8_t>(pair >> 16);
+                out += 2;
+                in += 4;
+                continue;
+            }
+            if ((pair & 0xFF00FF00u) == 0x10001000u) {  // two single pixels
+                out[0] = 1;
+                out[1] = static_cast<uint8_t>(pair);
+                out[2] = 1;
+                out[3] = static_cast<uint8_t>(pair >> 16);
+                out += 4;
+                in += 4;
+                continue;
+            }
+            const auto word = static_cast<uint16_t>(pair);
             const uint16_t kind = wordKind(word);
             if (kind == kSinglePixel && wordValue(word) <= kMaxColourIndex) {
                 out[0] = 1;
@@ -57,7 +82,7 @@ FastStop transcodeInWindow(InputReader& input, OutputWriter& output, int64_t& co
                 in += 2;
                 return stopAt(FastStop::kEndOfRow);
             }
-            const uint16_t colourWord = wordAt(in + 2);
+            const auto colourWord = static_cast<uint16_t>(pair >> 16);
             int run = wordValue(word);
             if (kind != kRepeatCount || run == 0 || wordKind(colourWord) != kColour ||
                 wordValue(colourWord) > kMaxColourIndex) {
