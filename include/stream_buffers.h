@@ -28,6 +28,7 @@ struct InputReader {
     size_t next = 0;          // index in window of the next byte to read
     size_t filled = 0;        // bytes of window that hold input
     int64_t windowStart = 0;  // input position of window[0]
+    int64_t keepFrom = -1;    // moving on keeps the bytes from here, while they fit
     bool ended = false;       // a read found the end of the input (cleared by a seek)
     bool failed = false;      // a read or seek failed
 };
@@ -35,7 +36,9 @@ struct InputReader {
 // Reads stream, from its start, through a window of the given size.
 void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize);
 
-// Moves the window on; false, with ended or failed set, when nothing more came.
+// Moves the window on, keeping the bytes from keepFrom (a frame's first row,
+// which its rows' seeks come back to) when they leave room to read on; false,
+// with ended or failed set, when nothing more came.
 bool refillReader(InputReader& reader);
 
 // Seeks to an absolute input position and clears ended; false when the stream

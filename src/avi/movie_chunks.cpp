@@ -98,6 +98,17 @@ int findRows(InputReader& input, std::vector<int64_t>& rowStarts, int64_t& frame
     return 1;
 }
 
+// Keeps the input window from the frame's first row on for the frame's time.
+struct KeptFrame {
+    InputReader& input;
+    explicit KeptFrame(InputReader& reader) : input(reader) {
+        input.keepFrom = readerPosition(input);
+    }
+    ~KeptFrame() { input.keepFrom = -1; }
+    KeptFrame(const KeptFrame&) = delete;
+    KeptFrame& operator=(const KeptFrame&) = delete;
+};
+
 // Size of the frame as an uncompressed 8-bit bitmap, rows padded to 4 bytes.
 int64_t uncompressedFrameSize() {
     const int64_t paddedRow = (static_cast<int64_t>(gState.width) + 3) & ~int64_t{3};
@@ -133,6 +144,8 @@ int writePaletteChunk(const Palette& palette, OutputWriter& output, std::FILE* s
 int writeFrameChunk(InputReader& input, OutputWriter& output, std::FILE* scratch) {
     std::vector<int64_t> rowStarts;
     int64_t frameEnd = 0;
+    // The rows are visited again, bottom first: the window keeps them while it can.
+    const KeptFrame keptFrame(input);
     try {
         if (!findRows(input, rowStarts, frameEnd)) return 0;
     } catch (const std::bad_alloc&) {

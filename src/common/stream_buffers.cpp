@@ -1,5 +1,7 @@
 #include "stream_buffers.h"
 
+#include <cstring>
+
 #include "byte_order.h"
 
 void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize) {
@@ -11,10 +13,18 @@ void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize) {
 
 bool refillReader(InputReader& reader) {
     if (reader.failed) return false;
-    reader.windowStart += static_cast<int64_t>(reader.filled);
-    reader.next = 0;
-    reader.filled = std::fread(reader.window.data(), 1, reader.window.size(), reader.stream);
-    if (reader.filled > 0) return true;
+    const int64_t windowEnd = reader.windowStart + static_cast<int64_t>(reader.filled);
+    size_t kept = 0;
+    if (reader.keepFrom >= reader.windowStart && reader.keepFrom < windowEnd &&
+        windowEnd - reader.keepFrom <= static_cast<int64_t>(reader.window.size() / 8 * 7)) {
+        kept = static_cast<size_t>(windowEnd - reader.keepFrom);
+        std::memmove(reader.window.data(), reader.window.data() + reader.filled - kept, kept);
+    }
+    reader.windowStart = windowEnd - static_cast<int64_t>(kept);
+    reader.next = kept;
+    reader.filled = kept + std::fread(reader.window.data() + kept, 1, reader.window.size() - kept,
+                                      reader.stream);
+    if (reader.filled > kept) return true;
     if (std::ferror(reader.stream)) {
         reader.failed = true;
     } else {
