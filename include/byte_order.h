@@ -1,4 +1,4 @@
-// Little-endian values in byte arrays, and 64-bit positioning of C streams.
+// Little-endian values in byte arrays, and 64-bit seeks on C streams.
 #pragma once
 
 #include <cstdint>
@@ -14,15 +14,6 @@ inline void putLe32(uint8_t* bytes, uint32_t value) {
 inline uint32_t getLe32(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-// Current position, -1 on failure.
-inline int64_t streamPosition(std::FILE* stream) {
-#if defined(_WIN32)
-    return _ftelli64(stream);
-#else
-    return static_cast<int64_t>(ftello(stream));
-#endif
 }
 
 // Seeks like fseek with a 64-bit offset; true on success.
