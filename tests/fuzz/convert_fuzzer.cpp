@@ -16,6 +16,7 @@
 #include "conversion_state.h"
 #include "driver/convert_file.h"
 #include "fuzz_options.h"
+#include "rm_writer.h"
 
 namespace {
 
@@ -64,18 +65,6 @@ const Workspace& workspace() {
 bool exists(const std::string& path) {
     struct stat info;
     return lstat(path.c_str(), &info) == 0;
-}
-
-Bytes readAll(const std::string& path) {
-    Bytes bytes;
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return bytes;
-    uint8_t buffer[65536];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        bytes.insert(bytes.end(), buffer, buffer + got);
-    std::fclose(file);
-    return bytes;
 }
 
 // Standard output, because a fuzzing run may close standard error to silence the
@@ -136,7 +125,7 @@ void checkOutcome(int result) {
         broken("a file is left in the temporary directory", result);
     if (result == 1) {
         if (!exists(space.output)) broken("success without an output file", result);
-        checkFinishedAvi(readAll(space.output), result);
+        checkFinishedAvi(rmw::readFile(space.output), result);
         std::remove(space.output.c_str());
     } else if (result == 0) {
         if (exists(space.output)) broken("failure left an output file", result);
