@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "conversion_fixture.h"
-#include "driver/output_file.h"
+#include "platform/file_system.h"
 #include "process_runner.h"
 
 namespace {
@@ -91,10 +91,10 @@ TEST(Driver, ExistenceIsDecidedByThePathNotByReadability) {
     rmw::writeFile(unreadable, {1, 2, 3});
     chmod(unreadable.c_str(), 0200);
     symlink("nowhere", dir.file("dangling.avi").c_str());
-    EXPECT_TRUE(outputExists(unreadable));
-    EXPECT_TRUE(outputExists(dir.file("dangling.avi")));
-    EXPECT_TRUE(outputExists(dir.path));
-    EXPECT_FALSE(outputExists(dir.file("absent.avi")));
+    EXPECT_TRUE(pathExists(unreadable));
+    EXPECT_TRUE(pathExists(dir.file("dangling.avi")));
+    EXPECT_TRUE(pathExists(dir.path));
+    EXPECT_FALSE(pathExists(dir.file("absent.avi")));
 }
 
 // As a user who is not root: a write-only existing output is asked about.

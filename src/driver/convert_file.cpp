@@ -7,12 +7,14 @@
 #include "avi/avi_format.h"
 #include "conversion_state.h"
 #include "driver/file_naming.h"
-#include "driver/interrupt_cleanup.h"
-#include "driver/output_file.h"
-#include "driver/scratch_file.h"
+#include "driver/overwrite_prompt.h"
+#include "platform/file_system.h"
+#include "platform/interrupts.h"
 #include "rmfile/frame_scan.h"
 
 namespace {
+
+constexpr const char* kScratchPrefix = "kesidx";
 
 // Large enough for a whole 1024 x 768 frame of single-pixel words, so that the
 // row seeks of a frame stay inside the window instead of reading the file again.
@@ -70,7 +72,7 @@ struct CreatedFile {
         } else {
             setInterruptScratchPath(nullptr);
         }
-        if (!keep) std::remove(path->c_str());
+        if (!keep) removeFile(*path);
     }
 };
 
@@ -89,7 +91,7 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
 
     {
         InterruptHold hold;
-        switch (createScratchFile(gState.scratchPath, scratchWriter.stream)) {
+        switch (createScratchFile(kScratchPrefix, gState.scratchPath, scratchWriter.stream)) {
             case ScratchResult::kNoName:
                 setErrorText("Could not create temp file name.");
                 return 0;
@@ -106,22 +108,22 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     gState.inputPath = inputPathFor(inputName);
     gState.outputPath = outputPathFor(inputName, outputName);
 
-    input.stream = std::fopen(gState.inputPath.c_str(), "rb");
+    input.stream = openFile(gState.inputPath, "rb");
     if (input.stream == nullptr) {
         setErrorText("Could not open %s for reading.", gState.inputPath.c_str());
         return 0;
     }
-    if (isSameFile(input.stream, gState.inputPath, gState.outputPath)) {
+    if (isSameFile(input.stream, gState.outputPath)) {
         setErrorText("Output file %s is the same file as the input.", gState.outputPath.c_str());
         return 0;
     }
-    if (outputExists(gState.outputPath) && !noPrompt && !askOverwrite(gState.outputPath)) {
+    if (pathExists(gState.outputPath) && !noPrompt && !askOverwrite(gState.outputPath)) {
         return 0;  // declined: no message, the existing file untouched
     }
 
     {
         InterruptHold hold;
-        output.stream = std::fopen(gState.outputPath.c_str(), "wb");
+        output.stream = openFile(gState.outputPath, "wb");
         if (output.stream == nullptr) {
             setErrorText("Could not open file %s for writing.", gState.outputPath.c_str());
             return 0;
@@ -144,7 +146,7 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
         result = 0;
     }
     if (result == 1) {
-        scratchReader.stream = std::fopen(gState.scratchPath.c_str(), "rb");
+        scratchReader.stream = openFile(gState.scratchPath, "rb");
         if (scratchReader.stream == nullptr) {
             setErrorText("Could not open file %s for reading.", gState.scratchPath.c_str());
             result = 0;

@@ -1,12 +1,9 @@
-#include "driver/interrupt_cleanup.h"
+#include <unistd.h>
 
 #include <atomic>
 #include <csignal>
-#include <cstdio>
 
-#if !defined(_WIN32)
-#include <unistd.h>
-#endif
+#include "platform/interrupts.h"
 
 namespace {
 
@@ -15,23 +12,14 @@ std::atomic<const char*> gScratchPath{nullptr};
 std::atomic<const char*> gOutputPath{nullptr};
 static_assert(std::atomic<const char*>::is_always_lock_free);
 
-#if defined(_WIN32)
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGBREAK};
-void (*gPreviousHandlers[3])(int);
-#else
 // SIGPIPE too: a reader that closes the pipe of the dots or the statistics
 // ends the run as surely as Ctrl-C does.
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
-struct sigaction gPreviousActions[4];
-#endif
+constexpr size_t kSignalCount = sizeof kSignals / sizeof kSignals[0];
+struct sigaction gPreviousActions[kSignalCount];
 
 void removeFile(const char* path) {
-    if (path == nullptr) return;
-#if defined(_WIN32)
-    std::remove(path);
-#else
-    unlink(path);  // async-signal-safe, unlike remove
-#endif
+    if (path != nullptr) unlink(path);  // async-signal-safe, unlike remove
 }
 
 // Removes what this run created, then dies of the same signal so that the
@@ -46,10 +34,7 @@ extern "C" void removeFilesAndDie(int signalNumber) {
 }  // namespace
 
 InterruptCleanup::InterruptCleanup() {
-    for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
-#if defined(_WIN32)
-        gPreviousHandlers[i] = std::signal(kSignals[i], removeFilesAndDie);
-#else
+    for (size_t i = 0; i < kSignalCount; ++i) {
         sigaction(kSignals[i], nullptr, &gPreviousActions[i]);
         if (gPreviousActions[i].sa_handler == SIG_IGN) continue;  // as under nohup
         struct sigaction action = {};
@@ -58,20 +43,14 @@ InterruptCleanup::InterruptCleanup() {
         for (int other : kSignals)
             sigaddset(&action.sa_mask, other);
         sigaction(kSignals[i], &action, nullptr);
-#endif
     }
 }
 
 InterruptCleanup::~InterruptCleanup() {
     gScratchPath = nullptr;
     gOutputPath = nullptr;
-    for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i) {
-#if defined(_WIN32)
-        std::signal(kSignals[i], gPreviousHandlers[i]);
-#else
+    for (size_t i = 0; i < kSignalCount; ++i)
         sigaction(kSignals[i], &gPreviousActions[i], nullptr);
-#endif
-    }
 }
 
 void setInterruptScratchPath(const char* path) {
@@ -81,10 +60,6 @@ void setInterruptOutputPath(const char* path) {
     gOutputPath = path;
 }
 
-#if defined(_WIN32)
-InterruptHold::InterruptHold() {}
-InterruptHold::~InterruptHold() {}
-#else
 InterruptHold::InterruptHold() {
     sigset_t held;
     sigemptyset(&held);
@@ -95,4 +70,3 @@ InterruptHold::InterruptHold() {
 InterruptHold::~InterruptHold() {
     sigprocmask(SIG_SETMASK, &previousMask, nullptr);
 }
-#endif

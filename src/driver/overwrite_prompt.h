@@ -1,0 +1,9 @@
+// The question asked before an existing output file is overwritten.
+#pragma once
+
+#include <string>
+
+// Asks on standard output whether to overwrite path and reads one
+// whitespace-delimited word from standard input: yes when it begins with "y"
+// or "Y". The end of input before any word counts as no.
+bool askOverwrite(const std::string& path);

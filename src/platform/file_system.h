@@ -1,0 +1,37 @@
+// The file services a conversion needs, with the platform's own calls behind
+// them. Paths are held as UTF-8 text; the conversion code calls these and
+// never the platform directly.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// Opens path as a C stream, mode as for std::fopen; nullptr on failure.
+std::FILE* openFile(const std::string& path, const char* mode);
+
+// Removes the file at path (a link itself, not what it points to); false when
+// nothing was removed.
+bool removeFile(const std::string& path);
+
+// True when anything stands at path, readable or not (a dangling link too).
+bool pathExists(const std::string& path);
+
+// True when outputPath names the very file that input is, whatever the
+// spelling: "./" prefixes, symbolic or hard links.
+bool isSameFile(std::FILE* input, const std::string& outputPath);
+
+// True when stream is a regular file, the only kind a failed run may remove.
+bool isRegularFile(std::FILE* stream);
+
+// The file that path names once every symbolic link is followed; path itself
+// when it cannot be resolved.
+std::string resolvedPath(const std::string& path);
+
+enum class ScratchResult { kCreated, kNoName, kNotOpened };
+
+// Creates a new, empty, uniquely named file whose name begins with prefix in
+// the platform's directory for temporary files, exclusively and readable by
+// its owner alone, stores its name in path and opens it for binary writing
+// into stream. kNoName: no directory or no unique name (nothing created).
+// kNotOpened: the file was created, and removed again, but could not be opened.
+ScratchResult createScratchFile(const char* prefix, std::string& path, std::FILE*& stream);
