@@ -8,6 +8,7 @@
 #include "avi/avi_header.h"
 #include "avi/movie_chunks.h"
 #include "conversion_fixture.h"
+#include "skip_notes.h"
 
 namespace {
 
@@ -184,7 +185,7 @@ TEST(AviFinish, NothingGrowsPastTheLargestRiffFile) {
 
 TEST(AviFinish, OutputWriteErrorIsAFailure) {
     std::FILE* full = std::fopen("/dev/full", "wb");
-    if (full == nullptr) GTEST_SKIP() << "no /dev/full here";
+    if (full == nullptr) GTEST_SKIP() << skipNote("no /dev/full here");
     resetConversionState();
     gState.outputPath = "/dev/full";
     OutputWriter output;

@@ -152,6 +152,12 @@ TEST(Console, FailedConversionReportsOnStandardError) {
         EXPECT_EQ(result.exitStatus, 1);
         EXPECT_EQ(afterBanner(result.out), "Converting \"" + c.arguments[0] + "\"...\n");
         EXPECT_EQ(result.err, c.err);
+        // Both streams into one log: the report comes after the lines before it.
+        std::string log;
+        runShell(
+            "cd '" + dir.path + "' && '" KESTRUP_BINARY_PATH "' -y " + c.arguments[0] + " 2>&1",
+            &log);
+        EXPECT_EQ(log, result.out + result.err);
     }
 }
 

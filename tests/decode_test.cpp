@@ -6,6 +6,7 @@
 
 #include "conversion_fixture.h"
 #include "process_runner.h"
+#include "skip_notes.h"
 
 namespace {
 
@@ -69,7 +70,8 @@ void expectDecodesAs(const std::string& avi, const std::vector<Bytes>& frames) {
 class Decode : public testing::Test {
 protected:
     void SetUp() override {
-        if (!haveProgram("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed; decode not checked";
+        if (!haveProgram("ffmpeg"))
+            GTEST_SKIP() << skipNote("ffmpeg is not installed; decode not checked");
     }
 };
 

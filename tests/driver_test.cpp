@@ -15,6 +15,7 @@
 #include "conversion_fixture.h"
 #include "platform/file_system.h"
 #include "process_runner.h"
+#include "skip_notes.h"
 
 namespace {
 
@@ -101,7 +102,7 @@ TEST(Driver, ExistenceIsDecidedByThePathNotByReadability) {
 TEST(Driver, WriteOnlyOutputIsAskedAboutAsAnOrdinaryUser) {
     std::string prefix;
     if (geteuid() == 0) {
-        if (!haveProgram("setpriv")) GTEST_SKIP() << "setpriv is needed to drop root";
+        if (!haveProgram("setpriv")) GTEST_SKIP() << skipNote("setpriv is needed to drop root");
         prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
     }
     Workspace space;

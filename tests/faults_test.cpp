@@ -9,6 +9,7 @@
 
 #include "conversion_fixture.h"
 #include "process_runner.h"
+#include "skip_notes.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ const char kReport[] = "\n*** Error: ***\n";
 
 TEST(Faults, OutputOnAFullDevice) {
     struct stat device;
-    if (stat("/dev/full", &device) != 0) GTEST_SKIP() << "no /dev/full here";
+    if (stat("/dev/full", &device) != 0) GTEST_SKIP() << skipNote("no /dev/full here");
     Workspace space;
     std::string err;
     EXPECT_EQ(space.shell("$K -q -y anim /dev/full", &err), 1);
@@ -62,7 +63,7 @@ TEST(Faults, OutputOnAFullDevice) {
 }
 
 TEST(Faults, OutputOverTheFileSizeLimit) {
-    if (!haveProgram("prlimit")) GTEST_SKIP() << "prlimit is not installed";
+    if (!haveProgram("prlimit")) GTEST_SKIP() << skipNote("prlimit is not installed");
     Workspace space;
     std::string err;
     // With SIGXFSZ ignored a write past the limit fails with an error instead.
@@ -76,7 +77,7 @@ TEST(Faults, OutputOverTheFileSizeLimit) {
 TEST(Faults, UnwritableDirectories) {
     std::string asUser;
     if (geteuid() == 0) {
-        if (!haveProgram("setpriv")) GTEST_SKIP() << "setpriv is needed to drop root";
+        if (!haveProgram("setpriv")) GTEST_SKIP() << skipNote("setpriv is needed to drop root");
         asUser = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
     }
     Workspace space;

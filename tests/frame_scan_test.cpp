@@ -6,6 +6,7 @@
 
 #include "conversion_fixture.h"
 #include "rmfile/frame_scan.h"
+#include "skip_notes.h"
 #include "test_streams.h"
 
 namespace {
@@ -137,7 +138,7 @@ TEST(FrameScan, OutgrownOutputInTheFirstFrameKeepsItsMessage) {
 // A failing scratch file is not the input's fault, even in the first frame.
 TEST(FrameScan, ScratchFailureInTheFirstFrameKeepsItsMessage) {
     std::FILE* full = std::fopen("/dev/full", "wb");
-    if (full == nullptr) GTEST_SKIP() << "no /dev/full here";
+    if (full == nullptr) GTEST_SKIP() << skipNote("no /dev/full here");
     std::setvbuf(full, nullptr, _IONBF, 0);
     TestStreams streams(twoByTwoFile());
     resetConversionState();

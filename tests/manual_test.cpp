@@ -8,6 +8,7 @@
 
 #include "process_runner.h"
 #include "rm_writer.h"
+#include "skip_notes.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ TEST(Manual, RendersWithoutWarnings) {
     if (haveProgram("mandoc")) {
         EXPECT_EQ(runShell("mandoc -T lint '" + kManual + "' 2>&1", &report), 0) << report;
     }
-    if (!haveProgram("groff")) GTEST_SKIP() << "groff is not installed";
+    if (!haveProgram("groff")) GTEST_SKIP() << skipNote("groff is not installed");
     EXPECT_EQ(runShell("groff -ww -z -man '" + kManual + "' 2>&1", &report), 0);
     EXPECT_EQ(report, "");
 }

@@ -11,6 +11,7 @@
 #include "avi_reader.h"
 #include "conversion_state.h"
 #include "rm_writer.h"
+#include "skip_notes.h"
 #include "test_streams.h"
 
 namespace {
@@ -243,7 +244,7 @@ TEST(MovieChunks, PaletteChunkLayout) {
 
 TEST(MovieChunks, ScratchWriteErrorsAreReported) {
     std::FILE* full = std::fopen("/dev/full", "wb");
-    if (full == nullptr) GTEST_SKIP() << "no /dev/full here";
+    if (full == nullptr) GTEST_SKIP() << skipNote("no /dev/full here");
     std::setvbuf(full, nullptr, _IONBF, 0);
     resetConversionState();
     gState.width = 1;

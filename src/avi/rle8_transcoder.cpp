@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "avi/avi_format.h"
+#include "console_output.h"
 #include "conversion_state.h"
 #include "rmfile/rm_format.h"
 
@@ -137,7 +138,8 @@ int64_t transcodeRow(InputReader& input, OutputWriter& output, int& ok) {
         }
         const uint16_t colourIndex = wordValue(colourWord);
         if (colourIndex > kMaxColourIndex) {
-            std::fputs("Cannot convert this file: color map number is greater than 255.\n", stderr);
+            printToStandardError(
+                "Cannot convert this file: color map number is greater than 255.\n");
             ok = 0;
             return count;
         }

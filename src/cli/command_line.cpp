@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "console_output.h"
 #include "conversion_state.h"
 
 namespace {
@@ -78,7 +79,7 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
                 options.noPrompt = true;
                 break;
             default:
-                std::fprintf(stderr, "Unrecognized option %s\n", argument);
+                printToStandardError("Unrecognized option %s\n", argument);
                 return 0;
         }
     }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "console_output.h"
 #include "conversion_state.h"
 #include "truncation.h"
 
@@ -99,10 +100,10 @@ void reportStatistics() {
 
 void printErrorReport() {
     if (gState.errorText.empty()) return;
-    std::fprintf(stderr, "\n*** Error: ***\n%s\n", gState.errorText.c_str());
+    printToStandardError("\n*** Error: ***\n%s\n", gState.errorText.c_str());
 }
 
 void printWarningReport() {
     if (gState.warningText.empty()) return;
-    std::fprintf(stderr, "\n*** Warning: ***\n%s\n", gState.warningText.c_str());
+    printToStandardError("\n*** Warning: ***\n%s\n", gState.warningText.c_str());
 }

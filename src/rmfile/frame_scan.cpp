@@ -4,6 +4,7 @@
 
 #include "avi/avi_header.h"
 #include "avi/movie_chunks.h"
+#include "console_output.h"
 #include "conversion_state.h"
 #include "rmfile/frame_header.h"
 #include "rmfile/rm_format.h"
@@ -100,7 +101,7 @@ int scanFrames(InputReader& input, OutputWriter& output, std::FILE* scratch, int
     } else {
         startAvi(input, output, framesPerSecond);
         Palette paletteInEffect = gState.referencePalette;
-        if (dotInterval > 0) std::fputs("\n", stderr);
+        if (dotInterval > 0) printToStandardError("\n");
         for (;;) {
             if (!checkFrameHeader(input)) {
                 result = 0;
@@ -121,7 +122,7 @@ int scanFrames(InputReader& input, OutputWriter& output, std::FILE* scratch, int
                 break;
             }
             ++gState.frameCount;
-            if (dotInterval > 0 && gState.frameCount % dotInterval == 0) std::fputs(".", stderr);
+            if (dotInterval > 0 && gState.frameCount % dotInterval == 0) printToStandardError(".");
             skipFiller(input);
             missedMark = findNextFrame(input);
             // A failing stream is an error after the last frame too.
@@ -141,18 +142,17 @@ int scanFrames(InputReader& input, OutputWriter& output, std::FILE* scratch, int
         setErrorText("\"%s\" is not a valid raster metafile", gState.inputPath.c_str());
         result = 0;
     }
-    if (dotInterval > 0) std::fputs("\n", stderr);
+    if (dotInterval > 0) printToStandardError("\n");
     if (result == 1 && missedMark) {
-        std::fprintf(stderr,
-                     "\nWarning: a frame mark after frame %d was not found by the frame search; "
-                     "the frames from there on were not converted.\n",
-                     gState.frameCount);
+        printToStandardError(
+            "\nWarning: a frame mark after frame %d was not found by the frame search; "
+            "the frames from there on were not converted.\n",
+            gState.frameCount);
     }
     if (result == 1 && multipleTables && !multiPalette) {
-        std::fputs(
+        printToStandardError(
             "\nThis raster metafile has multiple color tables.\n"
-            "It is recommended that this file be converted using the '-m' option.\n",
-            stderr);
+            "It is recommended that this file be converted using the '-m' option.\n");
     }
     return result;
 }

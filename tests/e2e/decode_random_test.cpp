@@ -26,6 +26,7 @@
 
 #include "process_runner.h"
 #include "random_animation.h"
+#include "skip_notes.h"
 #include "temp_dir.h"
 
 namespace {
@@ -283,7 +284,8 @@ class RandomAnimationCheck : public testing::TestWithParam<int> {};
 // Skips the test with a message when the tool is not installed.
 #define REQUIRE_TOOL(variable, name)                \
     const std::string variable = programPath(name); \
-    if (variable.empty()) GTEST_SKIP() << name << " is not installed; not checked"
+    if (variable.empty())                           \
+    GTEST_SKIP() << skipNote(std::string(name) + " is not installed; not checked")
 
 TEST_P(RandomAnimationCheck, FfmpegDecodesEveryPixel) {
     REQUIRE_TOOL(ffmpeg, "ffmpeg");
