@@ -9,6 +9,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -161,23 +162,25 @@ TEST(Driver, FailuresLeaveNeitherScratchNorOutput) {
     }
 }
 
-TEST(Driver, FailureAfterTruncatingRemovesTheOldOutput) {
-    Workspace space;
-    rmw::writeFile(space.dir.file("bad.rm"), {1, 2, 3, 4});
-    space.writeOld("bad.avi");
-    EXPECT_EQ(space.run({"-y", "bad"}).exitStatus, 1);
-    EXPECT_FALSE(fileExists(space.dir.file("bad.avi")));
-}
-
-// Through a link the partial data is in the linked file: that is what goes.
-TEST(Driver, FailureThroughALinkRemovesTheLinkedFile) {
-    Workspace space;
-    rmw::writeFile(space.dir.file("bad.rm"), {1, 2, 3, 4});
-    space.writeOld("target.avi");
-    symlink("target.avi", space.dir.file("link.avi").c_str());
-    EXPECT_EQ(space.run({"-y", "bad", "link.avi"}).exitStatus, 1);
-    EXPECT_FALSE(fileExists(space.dir.file("target.avi")));
-    EXPECT_TRUE(space.scratchLeft().empty());
+// A failed run leaves the output path as it found it: the old file (through a
+// link: the linked file), or nothing; and no file of its own beside it.
+TEST(Driver, FailureLeavesTheOutputPathAsItWas) {
+    for (const char* output : {"bad.avi", "link.avi", "new.avi"}) {
+        SCOPED_TRACE(output);
+        Workspace space;
+        rmw::Bytes truncated = twoByTwoFile();
+        truncated.resize(truncated.size() - 4);  // fails after the header is written
+        rmw::writeFile(space.dir.file("bad.rm"), truncated);
+        space.writeOld("bad.avi");
+        space.writeOld("target.avi");
+        symlink("target.avi", space.dir.file("link.avi").c_str());
+        const std::vector<std::string> before = space.dir.entries();
+        EXPECT_EQ(space.run({"-y", "bad", output}).exitStatus, 1);
+        EXPECT_EQ(space.dir.entries(), before);
+        EXPECT_EQ(space.contents("bad.avi"), kOldContents);
+        EXPECT_EQ(space.contents("target.avi"), kOldContents);
+        EXPECT_TRUE(space.scratchLeft().empty());
+    }
 }
 
 TEST(Driver, UnusableTemporaryDirectory) {
@@ -221,10 +224,22 @@ void writeSlowInput(const std::string& path) {
     std::fclose(file);
 }
 
+bool writingBeside(const Workspace& space, const std::string& output) {
+    for (const std::string& name : space.dir.entries()) {
+        if (name.rfind("." + output + ".", 0) == 0) return true;
+    }
+    return false;
+}
+
+// Every signal from outside ends a run over an existing output; the output
+// keeps its bytes, and all but SIGKILL remove the scratch and the partial file.
 TEST(Driver, InterruptsRemoveScratchAndOutput) {
     Workspace space;
     writeSlowInput(space.dir.file("slow.rm"));
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    space.writeOld("slow.avi");
+    const std::vector<std::string> before = space.dir.entries();
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                             SIGVTALRM, SIGPROF, SIGXCPU, SIGRTMIN, SIGKILL}) {
         SCOPED_TRACE("signal " + std::to_string(signalNumber));
         const pid_t child = fork();
         if (child == 0) {
@@ -235,13 +250,15 @@ TEST(Driver, InterruptsRemoveScratchAndOutput) {
             dup2(devNull, 1);
             dup2(devNull, 2);
             std::signal(SIGPIPE, SIG_DFL);  // the test itself ignores it
+            const rlimit noCore{0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
             execl(KESTRUP_BINARY_PATH, "kestrup", "-y", "slow", static_cast<char*>(nullptr));
             _exit(127);
         }
-        // Wait until the output is open, then freeze the run mid-conversion.
+        // Wait until the output is being written, then freeze the run mid-conversion.
         bool started = false;
         for (int tries = 0; tries < 20000 && !started; ++tries) {
-            started = fileExists(space.dir.file("slow.avi"));
+            started = writingBeside(space, "slow.avi");
             if (!started) std::this_thread::sleep_for(std::chrono::microseconds(100));
         }
         kill(child, SIGSTOP);
@@ -252,45 +269,64 @@ TEST(Driver, InterruptsRemoveScratchAndOutput) {
         waitpid(child, &status, 0);
         ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before the signal came";
         EXPECT_EQ(WTERMSIG(status), signalNumber);
-        EXPECT_FALSE(fileExists(space.dir.file("slow.avi")));
+        EXPECT_EQ(space.contents("slow.avi"), kOldContents);
+        if (signalNumber == SIGKILL) break;  // leaves its files: no handler runs
+        EXPECT_EQ(space.dir.entries(), before);
         EXPECT_TRUE(space.scratchLeft().empty());
     }
 }
 
-TEST(Driver, InterruptAtThePromptKeepsTheExistingOutput) {
-    Workspace space;
-    space.writeOld("anim.avi");
-    int toChild[2];
-    ASSERT_EQ(pipe(toChild), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        chdir(space.dir.path.c_str());
-        setenv("TMPDIR", space.scratchDir.c_str(), 1);
-        dup2(toChild[0], 0);
+// A run that waits, for an answer or for a reader of its output pipe, still
+// ends on an interrupt and removes its scratch file.
+TEST(Driver, InterruptWhileWaitingKeepsTheExistingOutput) {
+    const struct {
+        const char* option;
+        const char* output;
+    } cases[] = {{"-q", "anim.avi"}, {"-y", "pipe.avi"}};
+    for (const auto& [option, output] : cases) {
+        SCOPED_TRACE(output);
+        Workspace space;
+        space.writeOld("anim.avi");
+        mkfifo(space.dir.file("pipe.avi").c_str(), 0600);
+        int toChild[2];
+        ASSERT_EQ(pipe(toChild), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            chdir(space.dir.path.c_str());
+            setenv("TMPDIR", space.scratchDir.c_str(), 1);
+            dup2(toChild[0], 0);
+            close(toChild[1]);
+            const int devNull = open("/dev/null", O_RDWR);
+            dup2(devNull, 1);
+            execl(KESTRUP_BINARY_PATH, "kestrup", option, "anim", output,
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(toChild[0]);
+        // The scratch file exists while the run waits.
+        for (int tries = 0; tries < 20000 && space.scratchLeft().empty(); ++tries) {
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        EXPECT_EQ(space.scratchLeft().size(), 1u);
+        EXPECT_EQ(space.scratchLeft().at(0).rfind("kesidx", 0), 0u);
+        struct stat info;
+        ASSERT_EQ(stat((space.scratchDir + "/" + space.scratchLeft().at(0)).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << "the scratch file is its owner's alone";
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        kill(child, SIGINT);
+        int status = 0;
+        pid_t ended = 0;
+        for (int tries = 0; tries < 1000 && ended == 0; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ended = waitpid(child, &status, WNOHANG);
+        }
+        if (ended == 0) kill(child, SIGKILL);  // the interrupt was held off
+        if (ended == 0) waitpid(child, nullptr, 0);
         close(toChild[1]);
-        const int devNull = open("/dev/null", O_RDWR);
-        dup2(devNull, 1);
-        execl(KESTRUP_BINARY_PATH, "kestrup", "anim", static_cast<char*>(nullptr));
-        _exit(127);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+        EXPECT_TRUE(space.scratchLeft().empty());
+        EXPECT_EQ(space.contents("anim.avi"), kOldContents);
     }
-    close(toChild[0]);
-    // The scratch file exists while the question waits for its answer.
-    for (int tries = 0; tries < 20000 && space.scratchLeft().empty(); ++tries) {
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    EXPECT_EQ(space.scratchLeft().size(), 1u);
-    EXPECT_EQ(space.scratchLeft().at(0).rfind("kesidx", 0), 0u);
-    struct stat info;
-    ASSERT_EQ(stat((space.scratchDir + "/" + space.scratchLeft().at(0)).c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u) << "the scratch file is its owner's alone";
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    kill(child, SIGINT);
-    int status = 0;
-    waitpid(child, &status, 0);
-    close(toChild[1]);
-    EXPECT_TRUE(WIFSIGNALED(status));
-    EXPECT_TRUE(space.scratchLeft().empty());
-    EXPECT_EQ(space.contents("anim.avi"), kOldContents);
 }
 
 }  // namespace
