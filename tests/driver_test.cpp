@@ -124,6 +124,24 @@ TEST(Driver, WriteOnlyOutputIsAskedAboutAsAnOrdinaryUser) {
     EXPECT_TRUE(space.scratchLeft().empty());
 }
 
+// A closed standard stream is no place for a file of the conversion, nor a
+// file of the conversion a place for console text: the same status and AVI.
+TEST(Driver, ClosedStandardStreamsChangeNothing) {
+    Workspace space;
+    const std::string run = "cd '" + space.dir.path + "' && TMPDIR='" + space.scratchDir + "' " +
+                            KESTRUP_BINARY_PATH + " -m -d 1 ";
+    ASSERT_EQ(runShell(run + "anim open.avi 2>/dev/null"), 0);
+    const rmw::Bytes expected = rmw::readFile(space.dir.file("open.avi"));
+    for (const char* closing : {"-y 2>&-", "-y >&- 2>/dev/null", "-y <&- 2>/dev/null",
+                                "-y <&- >&- 2>&-", ">&- 2>/dev/null <<< y"}) {
+        SCOPED_TRACE(closing);
+        space.writeOld("a.avi");  // answered "y" or overwritten with -y
+        EXPECT_EQ(runShell("bash -c \"" + run + "anim a.avi " + closing + "\""), 0);
+        EXPECT_EQ(rmw::readFile(space.dir.file("a.avi")), expected);
+        EXPECT_TRUE(space.scratchLeft().empty());
+    }
+}
+
 TEST(Driver, RefusesToWriteOverTheInput) {
     Workspace space;
     symlink("anim.rm", space.dir.file("link.rm").c_str());
@@ -224,11 +242,36 @@ void writeSlowInput(const std::string& path) {
     std::fclose(file);
 }
 
-bool writingBeside(const Workspace& space, const std::string& output) {
-    for (const std::string& name : space.dir.entries()) {
-        if (name.rfind("." + output + ".", 0) == 0) return true;
+// Starts the converter with "-q -y input output" in the workspace, its console
+// on /dev/null, and stops it once it writes the file beside the output; -1
+// when that file did not appear.
+pid_t startStopped(const Workspace& space, const char* input, const std::string& output) {
+    const pid_t child = fork();
+    if (child == 0) {
+        chdir(space.dir.path.c_str());
+        setenv("TMPDIR", space.scratchDir.c_str(), 1);
+        const int devNull = open("/dev/null", O_RDWR);
+        dup2(devNull, 0);
+        dup2(devNull, 1);
+        dup2(devNull, 2);
+        std::signal(SIGPIPE, SIG_DFL);  // the test itself ignores it
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        execl(KESTRUP_BINARY_PATH, "kestrup", "-q", "-y", input, output.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
     }
-    return false;
+    for (int tries = 0; tries < 20000; ++tries) {
+        for (const std::string& name : space.dir.entries()) {
+            if (name.rfind("." + output + ".", 0) != 0) continue;
+            kill(child, SIGSTOP);
+            return child;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    return -1;
 }
 
 // Every signal from outside ends a run over an existing output; the output
@@ -241,28 +284,8 @@ TEST(Driver, InterruptsRemoveScratchAndOutput) {
     for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
                              SIGVTALRM, SIGPROF, SIGXCPU, SIGRTMIN, SIGKILL}) {
         SCOPED_TRACE("signal " + std::to_string(signalNumber));
-        const pid_t child = fork();
-        if (child == 0) {
-            chdir(space.dir.path.c_str());
-            setenv("TMPDIR", space.scratchDir.c_str(), 1);
-            const int devNull = open("/dev/null", O_RDWR);
-            dup2(devNull, 0);
-            dup2(devNull, 1);
-            dup2(devNull, 2);
-            std::signal(SIGPIPE, SIG_DFL);  // the test itself ignores it
-            const rlimit noCore{0, 0};
-            setrlimit(RLIMIT_CORE, &noCore);
-            execl(KESTRUP_BINARY_PATH, "kestrup", "-y", "slow", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        // Wait until the output is being written, then freeze the run mid-conversion.
-        bool started = false;
-        for (int tries = 0; tries < 20000 && !started; ++tries) {
-            started = writingBeside(space, "slow.avi");
-            if (!started) std::this_thread::sleep_for(std::chrono::microseconds(100));
-        }
-        kill(child, SIGSTOP);
-        ASSERT_TRUE(started);
+        const pid_t child = startStopped(space, "slow", "slow.avi");
+        ASSERT_GT(child, 0) << "no file was written beside the output";
         kill(child, signalNumber);
         kill(child, SIGCONT);
         int status = 0;
@@ -273,6 +296,27 @@ TEST(Driver, InterruptsRemoveScratchAndOutput) {
         if (signalNumber == SIGKILL) break;  // leaves its files: no handler runs
         EXPECT_EQ(space.dir.entries(), before);
         EXPECT_TRUE(space.scratchLeft().empty());
+    }
+}
+
+// Two runs on one output: each writes its own file beside it, so a second run
+// that fails takes nothing away, and one that succeeds mixes nothing in.
+TEST(Driver, TwoRunsOnOneOutput) {
+    Workspace space;
+    writeSlowInput(space.dir.file("slow.rm"));
+    rmw::writeFile(space.dir.file("bad.rm"), {1, 2, 3, 4});
+    ASSERT_EQ(space.run({"-q", "slow", "alone.avi"}).exitStatus, 0);
+    for (const char* second : {"bad", "anim"}) {
+        SCOPED_TRACE(second);
+        const pid_t first = startStopped(space, "slow", "out.avi");
+        ASSERT_GT(first, 0) << "no file was written beside the output";
+        space.run({"-q", "-y", second, "out.avi"});
+        kill(first, SIGCONT);
+        int status = 0;
+        waitpid(first, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(rmw::readFile(space.dir.file("out.avi")),
+                  rmw::readFile(space.dir.file("alone.avi")));
     }
 }
 
