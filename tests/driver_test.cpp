@@ -98,7 +98,8 @@ TEST(Driver, ExistenceIsDecidedByThePathNotByReadability) {
     EXPECT_FALSE(pathExists(dir.file("absent.avi")));
 }
 
-// As a user who is not root: a write-only existing output is asked about.
+// As a user who is not root: a write-only existing output is asked about, and
+// written in place, being another user's.
 TEST(Driver, WriteOnlyOutputIsAskedAboutAsAnOrdinaryUser) {
     std::string prefix;
     if (geteuid() == 0) {
@@ -106,7 +107,7 @@ TEST(Driver, WriteOnlyOutputIsAskedAboutAsAnOrdinaryUser) {
         prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
     }
     Workspace space;
-    chmod(space.dir.path.c_str(), 0777);
+    chmod(space.dir.path.c_str(), 01777);  // sticky, as /tmp: another's file cannot be replaced
     chmod(space.scratchDir.c_str(), 0777);
     space.writeOld("anim.avi");
     chmod(space.dir.file("anim.avi").c_str(), 0222);

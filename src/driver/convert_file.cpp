@@ -92,14 +92,14 @@ struct OutputPlan {
     std::string tempPath;  // empty when written in place
 };
 
-// Creates the file beside the output for a regular file this process may
-// write, or for a path where nothing stands yet; false when there is none.
+// Creates the file beside the output for a regular file of this user's that
+// it may write, or for a path where nothing stands yet; false when there is none.
 bool openBesideOutput(OutputPlan& plan, StreamOwner& output, CreatedFile& outputFile) {
     plan.kind = pathKind(gState.outputPath);
     if (plan.kind == PathKind::kOther) return false;
     plan.target =
         plan.kind == PathKind::kRegular ? resolvedPath(gState.outputPath) : gState.outputPath;
-    if (plan.kind == PathKind::kRegular && !canWriteFile(plan.target)) return false;
+    if (plan.kind == PathKind::kRegular && !mayReplaceFile(plan.target)) return false;
     InterruptHold hold;
     if (!createSiblingTempFile(plan.target, plan.tempPath, output.stream)) return false;
     outputFile.arm(plan.tempPath, true);

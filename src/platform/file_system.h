@@ -65,6 +65,6 @@ bool setUsualPermissions(std::FILE* stream);
 // on failure.
 bool replaceFile(const std::string& from, const std::string& to);
 
-// True when the existing file at path may be opened for writing by this
-// process; nothing is changed.
-bool canWriteFile(const std::string& path);
+// True when this process may write the existing file at path and put a new
+// file in its place without taking it from another owner; nothing is changed.
+bool mayReplaceFile(const std::string& path);
