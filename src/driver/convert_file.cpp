@@ -84,8 +84,8 @@ private:
 };
 
 // How the output is written: into a new file beside it that takes its place
-// only once complete, or, when that cannot be (a device, a pipe, a directory
-// that takes no new file), into the output itself.
+// only once complete, or, when that cannot be (a device, a pipe, another
+// user's file, a directory that takes no new file), into the output itself.
 struct OutputPlan {
     PathKind kind = PathKind::kAbsent;
     std::string target;    // the output file itself, behind any link
