@@ -9,6 +9,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -98,7 +99,8 @@ TEST(Driver, ExistenceIsDecidedByThePathNotByReadability) {
     EXPECT_FALSE(pathExists(dir.file("absent.avi")));
 }
 
-// As a user who is not root: a write-only existing output is asked about.
+// As a user who is not root: a write-only existing output is asked about, and
+// written in place, being another user's.
 TEST(Driver, WriteOnlyOutputIsAskedAboutAsAnOrdinaryUser) {
     std::string prefix;
     if (geteuid() == 0) {
@@ -106,7 +108,7 @@ TEST(Driver, WriteOnlyOutputIsAskedAboutAsAnOrdinaryUser) {
         prefix = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
     }
     Workspace space;
-    chmod(space.dir.path.c_str(), 0777);
+    chmod(space.dir.path.c_str(), 01777);  // sticky, as /tmp: another's file cannot be replaced
     chmod(space.scratchDir.c_str(), 0777);
     space.writeOld("anim.avi");
     chmod(space.dir.file("anim.avi").c_str(), 0222);
@@ -122,6 +124,24 @@ TEST(Driver, WriteOnlyOutputIsAskedAboutAsAnOrdinaryUser) {
     chmod(space.dir.file("anim.avi").c_str(), 0644);
     EXPECT_TRUE(parseAvi(rmw::readFile(space.dir.file("anim.avi"))).problem.empty());
     EXPECT_TRUE(space.scratchLeft().empty());
+}
+
+// A closed standard stream is no place for a file of the conversion, nor a
+// file of the conversion a place for console text: the same status and AVI.
+TEST(Driver, ClosedStandardStreamsChangeNothing) {
+    Workspace space;
+    const std::string run = "cd '" + space.dir.path + "' && TMPDIR='" + space.scratchDir + "' " +
+                            KESTRUP_BINARY_PATH + " -m -d 1 ";
+    ASSERT_EQ(runShell(run + "anim open.avi 2>/dev/null"), 0);
+    const rmw::Bytes expected = rmw::readFile(space.dir.file("open.avi"));
+    for (const char* closing : {"-y 2>&-", "-y >&- 2>/dev/null", "-y <&- 2>/dev/null",
+                                "-y <&- >&- 2>&-", ">&- 2>/dev/null <<< y"}) {
+        SCOPED_TRACE(closing);
+        space.writeOld("a.avi");  // answered "y" or overwritten with -y
+        EXPECT_EQ(runShell("bash -c \"" + run + "anim a.avi " + closing + "\""), 0);
+        EXPECT_EQ(rmw::readFile(space.dir.file("a.avi")), expected);
+        EXPECT_TRUE(space.scratchLeft().empty());
+    }
 }
 
 TEST(Driver, RefusesToWriteOverTheInput) {
@@ -162,23 +182,25 @@ TEST(Driver, FailuresLeaveNeitherScratchNorOutput) {
     }
 }
 
-TEST(Driver, FailureAfterTruncatingRemovesTheOldOutput) {
-    Workspace space;
-    rmw::writeFile(space.dir.file("bad.rm"), {1, 2, 3, 4});
-    space.writeOld("bad.avi");
-    EXPECT_EQ(space.run({"-y", "bad"}).exitStatus, 1);
-    EXPECT_FALSE(fileExists(space.dir.file("bad.avi")));
-}
-
-// Through a link the partial data is in the linked file: that is what goes.
-TEST(Driver, FailureThroughALinkRemovesTheLinkedFile) {
-    Workspace space;
-    rmw::writeFile(space.dir.file("bad.rm"), {1, 2, 3, 4});
-    space.writeOld("target.avi");
-    symlink("target.avi", space.dir.file("link.avi").c_str());
-    EXPECT_EQ(space.run({"-y", "bad", "link.avi"}).exitStatus, 1);
-    EXPECT_FALSE(fileExists(space.dir.file("target.avi")));
-    EXPECT_TRUE(space.scratchLeft().empty());
+// A failed run leaves the output path as it found it: the old file (through a
+// link: the linked file), or nothing; and no file of its own beside it.
+TEST(Driver, FailureLeavesTheOutputPathAsItWas) {
+    for (const char* output : {"bad.avi", "link.avi", "new.avi"}) {
+        SCOPED_TRACE(output);
+        Workspace space;
+        rmw::Bytes truncated = twoByTwoFile();
+        truncated.resize(truncated.size() - 4);  // fails after the header is written
+        rmw::writeFile(space.dir.file("bad.rm"), truncated);
+        space.writeOld("bad.avi");
+        space.writeOld("target.avi");
+        symlink("target.avi", space.dir.file("link.avi").c_str());
+        const std::vector<std::string> before = space.dir.entries();
+        EXPECT_EQ(space.run({"-y", "bad", output}).exitStatus, 1);
+        EXPECT_EQ(space.dir.entries(), before);
+        EXPECT_EQ(space.contents("bad.avi"), kOldContents);
+        EXPECT_EQ(space.contents("target.avi"), kOldContents);
+        EXPECT_TRUE(space.scratchLeft().empty());
+    }
 }
 
 TEST(Driver, UnusableTemporaryDirectory) {
@@ -222,76 +244,135 @@ void writeSlowInput(const std::string& path) {
     std::fclose(file);
 }
 
+// Starts the converter with "-q -y input output" in the workspace, its console
+// on /dev/null, and stops it once it writes the file beside the output; -1
+// when that file did not appear.
+pid_t startStopped(const Workspace& space, const char* input, const std::string& output) {
+    const pid_t child = fork();
+    if (child == 0) {
+        chdir(space.dir.path.c_str());
+        setenv("TMPDIR", space.scratchDir.c_str(), 1);
+        const int devNull = open("/dev/null", O_RDWR);
+        dup2(devNull, 0);
+        dup2(devNull, 1);
+        dup2(devNull, 2);
+        std::signal(SIGPIPE, SIG_DFL);  // the test itself ignores it
+        const rlimit noCore{0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+        execl(KESTRUP_BINARY_PATH, "kestrup", "-q", "-y", input, output.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int tries = 0; tries < 20000; ++tries) {
+        for (const std::string& name : space.dir.entries()) {
+            if (name.rfind("." + output + ".", 0) != 0) continue;
+            kill(child, SIGSTOP);
+            return child;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    return -1;
+}
+
+// Every signal from outside ends a run over an existing output; the output
+// keeps its bytes, and all but SIGKILL remove the scratch and the partial file.
 TEST(Driver, InterruptsRemoveScratchAndOutput) {
     Workspace space;
     writeSlowInput(space.dir.file("slow.rm"));
-    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    space.writeOld("slow.avi");
+    const std::vector<std::string> before = space.dir.entries();
+    for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                             SIGVTALRM, SIGPROF, SIGXCPU, SIGRTMIN, SIGKILL}) {
         SCOPED_TRACE("signal " + std::to_string(signalNumber));
-        const pid_t child = fork();
-        if (child == 0) {
-            chdir(space.dir.path.c_str());
-            setenv("TMPDIR", space.scratchDir.c_str(), 1);
-            const int devNull = open("/dev/null", O_RDWR);
-            dup2(devNull, 0);
-            dup2(devNull, 1);
-            dup2(devNull, 2);
-            std::signal(SIGPIPE, SIG_DFL);  // the test itself ignores it
-            execl(KESTRUP_BINARY_PATH, "kestrup", "-y", "slow", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        // Wait until the output is open, then freeze the run mid-conversion.
-        bool started = false;
-        for (int tries = 0; tries < 20000 && !started; ++tries) {
-            started = fileExists(space.dir.file("slow.avi"));
-            if (!started) std::this_thread::sleep_for(std::chrono::microseconds(100));
-        }
-        kill(child, SIGSTOP);
-        ASSERT_TRUE(started);
+        const pid_t child = startStopped(space, "slow", "slow.avi");
+        ASSERT_GT(child, 0) << "no file was written beside the output";
         kill(child, signalNumber);
         kill(child, SIGCONT);
         int status = 0;
         waitpid(child, &status, 0);
         ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before the signal came";
         EXPECT_EQ(WTERMSIG(status), signalNumber);
-        EXPECT_FALSE(fileExists(space.dir.file("slow.avi")));
+        EXPECT_EQ(space.contents("slow.avi"), kOldContents);
+        if (signalNumber == SIGKILL) break;  // leaves its files: no handler runs
+        EXPECT_EQ(space.dir.entries(), before);
         EXPECT_TRUE(space.scratchLeft().empty());
     }
 }
 
-TEST(Driver, InterruptAtThePromptKeepsTheExistingOutput) {
+// Two runs on one output: each writes its own file beside it, so a second run
+// that fails takes nothing away, and one that succeeds mixes nothing in.
+TEST(Driver, TwoRunsOnOneOutput) {
     Workspace space;
-    space.writeOld("anim.avi");
-    int toChild[2];
-    ASSERT_EQ(pipe(toChild), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-        chdir(space.dir.path.c_str());
-        setenv("TMPDIR", space.scratchDir.c_str(), 1);
-        dup2(toChild[0], 0);
+    writeSlowInput(space.dir.file("slow.rm"));
+    rmw::writeFile(space.dir.file("bad.rm"), {1, 2, 3, 4});
+    ASSERT_EQ(space.run({"-q", "slow", "alone.avi"}).exitStatus, 0);
+    for (const char* second : {"bad", "anim"}) {
+        SCOPED_TRACE(second);
+        const pid_t first = startStopped(space, "slow", "out.avi");
+        ASSERT_GT(first, 0) << "no file was written beside the output";
+        space.run({"-q", "-y", second, "out.avi"});
+        kill(first, SIGCONT);
+        int status = 0;
+        waitpid(first, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(rmw::readFile(space.dir.file("out.avi")),
+                  rmw::readFile(space.dir.file("alone.avi")));
+    }
+}
+
+// A run that waits, for an answer or for a reader of its output pipe, still
+// ends on an interrupt and removes its scratch file.
+TEST(Driver, InterruptWhileWaitingKeepsTheExistingOutput) {
+    const struct {
+        const char* option;
+        const char* output;
+    } cases[] = {{"-q", "anim.avi"}, {"-y", "pipe.avi"}};
+    for (const auto& [option, output] : cases) {
+        SCOPED_TRACE(output);
+        Workspace space;
+        space.writeOld("anim.avi");
+        mkfifo(space.dir.file("pipe.avi").c_str(), 0600);
+        int toChild[2];
+        ASSERT_EQ(pipe(toChild), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            chdir(space.dir.path.c_str());
+            setenv("TMPDIR", space.scratchDir.c_str(), 1);
+            dup2(toChild[0], 0);
+            close(toChild[1]);
+            const int devNull = open("/dev/null", O_RDWR);
+            dup2(devNull, 1);
+            execl(KESTRUP_BINARY_PATH, "kestrup", option, "anim", output,
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(toChild[0]);
+        // The scratch file exists while the run waits.
+        for (int tries = 0; tries < 20000 && space.scratchLeft().empty(); ++tries) {
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+        EXPECT_EQ(space.scratchLeft().size(), 1u);
+        EXPECT_EQ(space.scratchLeft().at(0).rfind("kesidx", 0), 0u);
+        struct stat info;
+        ASSERT_EQ(stat((space.scratchDir + "/" + space.scratchLeft().at(0)).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << "the scratch file is its owner's alone";
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        kill(child, SIGINT);
+        int status = 0;
+        pid_t ended = 0;
+        for (int tries = 0; tries < 1000 && ended == 0; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            ended = waitpid(child, &status, WNOHANG);
+        }
+        if (ended == 0) kill(child, SIGKILL);  // the interrupt was held off
+        if (ended == 0) waitpid(child, nullptr, 0);
         close(toChild[1]);
-        const int devNull = open("/dev/null", O_RDWR);
-        dup2(devNull, 1);
-        execl(KESTRUP_BINARY_PATH, "kestrup", "anim", static_cast<char*>(nullptr));
-        _exit(127);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+        EXPECT_TRUE(space.scratchLeft().empty());
+        EXPECT_EQ(space.contents("anim.avi"), kOldContents);
     }
-    close(toChild[0]);
-    // The scratch file exists while the question waits for its answer.
-    for (int tries = 0; tries < 20000 && space.scratchLeft().empty(); ++tries) {
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    EXPECT_EQ(space.scratchLeft().size(), 1u);
-    EXPECT_EQ(space.scratchLeft().at(0).rfind("kesidx", 0), 0u);
-    struct stat info;
-    ASSERT_EQ(stat((space.scratchDir + "/" + space.scratchLeft().at(0)).c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u) << "the scratch file is its owner's alone";
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    kill(child, SIGINT);
-    int status = 0;
-    waitpid(child, &status, 0);
-    close(toChild[1]);
-    EXPECT_TRUE(WIFSIGNALED(status));
-    EXPECT_TRUE(space.scratchLeft().empty());
-    EXPECT_EQ(space.contents("anim.avi"), kOldContents);
 }
 
 }  // namespace

@@ -62,15 +62,27 @@ TEST(Faults, OutputOnAFullDevice) {
     EXPECT_EQ(stat("/dev/full", &after), 0) << "a device written to is never removed";
 }
 
+// Past the limit a write fails, whether SIGXFSZ was ignored already or not;
+// an existing output keeps its bytes.
 TEST(Faults, OutputOverTheFileSizeLimit) {
     if (!haveProgram("prlimit")) GTEST_SKIP() << skipNote("prlimit is not installed");
-    Workspace space;
-    std::string err;
-    // With SIGXFSZ ignored a write past the limit fails with an error instead.
-    EXPECT_EQ(space.shell("trap '' XFSZ; prlimit --fsize=50000 $K -q -y anim", &err), 1);
-    EXPECT_EQ(err, std::string(kReport) + "i/o error writing to \"anim.avi\".\n");
-    EXPECT_FALSE(fileExists(space.dir.file("anim.avi")));
-    EXPECT_TRUE(directoryEntries(space.scratchDir).empty());
+    for (const char* trap : {"trap '' XFSZ; ", ""}) {
+        for (const bool existing : {false, true}) {
+            SCOPED_TRACE(std::string(trap) + (existing ? "over an existing file" : ""));
+            Workspace space;
+            if (existing) rmw::writeFile(space.dir.file("anim.avi"), {1, 2, 3});
+            const std::vector<std::string> before = space.dir.entries();
+            std::string err;
+            EXPECT_EQ(space.shell(std::string(trap) + "prlimit --fsize=50000 $K -q -y anim", &err),
+                      1);
+            EXPECT_EQ(err, std::string(kReport) + "i/o error writing to \"anim.avi\".\n");
+            EXPECT_EQ(space.dir.entries(), before);
+            if (existing) {
+                EXPECT_EQ(rmw::readFile(space.dir.file("anim.avi")), rmw::Bytes({1, 2, 3}));
+            }
+            EXPECT_TRUE(directoryEntries(space.scratchDir).empty());
+        }
+    }
 }
 
 // Directories without write permission, as an ordinary user meets them.

@@ -6,6 +6,7 @@
 #include "cli/console_reports.h"
 #include "conversion_state.h"
 #include "driver/convert_file.h"
+#include "platform/file_system.h"
 
 namespace {
 constexpr int kExitSuccess = 0;
@@ -18,6 +19,7 @@ int fail() {
 }  // namespace
 
 int runKestrup(int argc, const char* const* argv) {
+    openMissingStandardStreams();
     if (argc < 2) {
         printBanner();
         printUsage();

@@ -1,6 +1,7 @@
 #include "driver/convert_file.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "avi/avi_finish.h"
@@ -45,9 +46,9 @@ struct StreamOwner {
     }
 };
 
-// Removes the file at path on every way out unless kept; also the file an
-// interrupt removes while armed. Declared before the streams on the file, so
-// that they are closed first.
+// Removes the file at path on every way out unless kept or released; also the
+// file an interrupt removes while armed. Declared before the streams on the
+// file, so that they are closed first.
 struct CreatedFile {
     const std::string* path = nullptr;
     bool isOutput = false;
@@ -58,30 +59,91 @@ struct CreatedFile {
     void arm(const std::string& armedPath, bool output) {
         path = &armedPath;
         isOutput = output;
-        if (isOutput) {
-            setInterruptOutputPath(path->c_str());
-        } else {
-            setInterruptScratchPath(path->c_str());
-        }
+        name(path->c_str());
+    }
+    // Stops removing the file, on every way out and on an interrupt.
+    void release() {
+        name(nullptr);
+        path = nullptr;
     }
     ~CreatedFile() {
         if (path == nullptr) return;
         InterruptHold hold;
-        if (isOutput) {
-            setInterruptOutputPath(nullptr);
-        } else {
-            setInterruptScratchPath(nullptr);
-        }
+        name(nullptr);
         if (!keep) removeFile(*path);
     }
+
+private:
+    void name(const char* handlerPath) const {
+        if (isOutput) {
+            setInterruptOutputPath(handlerPath);
+        } else {
+            setInterruptScratchPath(handlerPath);
+        }
+    }
 };
+
+// How the output is written: into a new file beside it that takes its place
+// only once complete, or, when that cannot be (a device, a pipe, another
+// user's file, a directory that takes no new file), into the output itself.
+struct OutputPlan {
+    PathKind kind = PathKind::kAbsent;
+    std::string target;    // the output file itself, behind any link
+    std::string tempPath;  // empty when written in place
+};
+
+// Creates the file beside the output for a regular file of this user's that
+// it may write, or for a path where nothing stands yet; false when there is none.
+bool openBesideOutput(OutputPlan& plan, StreamOwner& output, CreatedFile& outputFile) {
+    plan.kind = pathKind(gState.outputPath);
+    if (plan.kind == PathKind::kOther) return false;
+    plan.target =
+        plan.kind == PathKind::kRegular ? resolvedPath(gState.outputPath) : gState.outputPath;
+    if (plan.kind == PathKind::kRegular && !mayReplaceFile(plan.target)) return false;
+    InterruptHold hold;
+    if (!createSiblingTempFile(plan.target, plan.tempPath, output.stream)) return false;
+    outputFile.arm(plan.tempPath, true);
+    return true;
+}
+
+// Opens the output itself for writing. A pipe without a reader makes the open
+// wait, so a path that was neither a regular file nor absent is opened with
+// the interrupts live; a regular file is named to the handler right after.
+bool openOutputInPlace(OutputPlan& plan, StreamOwner& output, CreatedFile& outputFile) {
+    std::optional<InterruptHold> hold;
+    if (plan.kind != PathKind::kOther) hold.emplace();
+    output.stream = openFile(gState.outputPath, "wb");
+    if (output.stream == nullptr) return false;
+    if (!hold) hold.emplace();
+    // A failed run removes its output, but never a device or pipe it wrote to.
+    if (isRegularFile(output.stream)) {
+        plan.target = resolvedPath(gState.outputPath);
+        outputFile.arm(plan.target, true);
+    }
+    return true;
+}
+
+// Closes the output; a complete file written beside the output then takes its
+// place, with the replaced file's permissions or a new file's usual ones.
+// False when data did not reach the file or it could not be put in place.
+bool closeOutput(OutputPlan& plan, StreamOwner& output, CreatedFile& outputFile, bool complete) {
+    if (!complete || plan.tempPath.empty()) return output.close();
+    if (plan.kind != PathKind::kRegular || !copyPermissions(plan.target, output.stream)) {
+        setUsualPermissions(output.stream);
+    }
+    if (!output.close()) return false;
+    InterruptHold hold;
+    if (!replaceFile(plan.tempPath, plan.target)) return false;
+    outputFile.release();
+    return true;
+}
 
 }  // namespace
 
 int convertFile(const char* inputName, const char* outputName, bool noPrompt, int dotInterval,
                 bool multiPalette, double framesPerSecond) {
     InterruptCleanup interruptCleanup;
-    std::string outputTarget;  // the output file itself, behind any link
+    OutputPlan plan;
     CreatedFile scratchFile;
     CreatedFile outputFile;
     StreamOwner scratchWriter;
@@ -121,18 +183,10 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
         return 0;  // declined: no message, the existing file untouched
     }
 
-    {
-        InterruptHold hold;
-        output.stream = openFile(gState.outputPath, "wb");
-        if (output.stream == nullptr) {
-            setErrorText("Could not open file %s for writing.", gState.outputPath.c_str());
-            return 0;
-        }
-        // A failed run removes its output, but never a device or pipe it wrote to.
-        if (isRegularFile(output.stream)) {
-            outputTarget = resolvedPath(gState.outputPath);
-            outputFile.arm(outputTarget, true);
-        }
+    if (!openBesideOutput(plan, output, outputFile) &&
+        !openOutputInPlace(plan, output, outputFile)) {
+        setErrorText("Could not open file %s for writing.", gState.outputPath.c_str());
+        return 0;
     }
     InputReader reader;
     attachReader(reader, input.stream, kInputWindowSize);
@@ -154,7 +208,7 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
             result = finishAvi(writer, scratchReader.stream);
         }
     }
-    if (!output.close() && result == 1) {
+    if (!closeOutput(plan, output, outputFile, result == 1) && result == 1) {
         setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
         result = 0;
     }

@@ -35,3 +35,36 @@ enum class ScratchResult { kCreated, kNoName, kNotOpened };
 // into stream. kNoName: no directory or no unique name (nothing created).
 // kNotOpened: the file was created, and removed again, but could not be opened.
 ScratchResult createScratchFile(const char* prefix, std::string& path, std::FILE*& stream);
+
+// Opens each of standard input, output and error that is not open on the null
+// device, so that no file of the conversion can take its descriptor and
+// receive console text. Called before anything else is opened.
+void openMissingStandardStreams();
+
+enum class PathKind { kAbsent, kRegular, kOther };
+
+// What stands at path, following symbolic links: nothing at all, a regular
+// file, or anything else (a device, a pipe, a directory, a dangling link).
+PathKind pathKind(const std::string& path);
+
+// Creates exclusively a new, empty file readable by its owner alone in the
+// directory of target, named ".NAME." and a unique suffix (NAME being target's
+// last component), stores its name in tempPath and opens it for binary writing
+// into stream. False, with nothing created, when no such file can be made.
+bool createSiblingTempFile(const std::string& target, std::string& tempPath, std::FILE*& stream);
+
+// Gives the open file to the permission bits (and, where allowed, the owner)
+// of the existing file from; false when from cannot be read or nothing changed.
+bool copyPermissions(const std::string& from, std::FILE* to);
+
+// Gives the open file the permissions a plainly created new file gets.
+bool setUsualPermissions(std::FILE* stream);
+
+// Puts the file from in place of to in one step: anyone opening to sees the
+// old file or the new one, never a mix. False, with both left as they were,
+// on failure.
+bool replaceFile(const std::string& from, const std::string& to);
+
+// True when this process may write the existing file at path and put a new
+// file in its place without taking it from another owner; nothing is changed.
+bool mayReplaceFile(const std::string& path);

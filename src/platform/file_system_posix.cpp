@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <vector>
 
@@ -61,4 +62,86 @@ ScratchResult createScratchFile(const char* prefix, std::string& path, std::FILE
         return ScratchResult::kNotOpened;
     }
     return ScratchResult::kCreated;
+}
+
+void openMissingStandardStreams() {
+    for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+        if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor is this one, the lower ones being open.
+        const int opened = open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY);
+        if (opened > descriptor) {
+            dup2(opened, descriptor);
+            close(opened);
+        }
+    }
+}
+
+PathKind pathKind(const std::string& path) {
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0) {
+        return S_ISREG(info.st_mode) ? PathKind::kRegular : PathKind::kOther;
+    }
+    return pathExists(path) ? PathKind::kOther : PathKind::kAbsent;
+}
+
+namespace {
+// Keeps the temporary file's name within the usual 255-byte limit of a name.
+constexpr size_t kMaxTempBaseLength = 200;
+}  // namespace
+
+bool createSiblingTempFile(const std::string& target, std::string& tempPath, std::FILE*& stream) {
+    const size_t slash = target.rfind('/');
+    const std::string directory = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    const std::string base = target.substr(slash == std::string::npos ? 0 : slash + 1);
+    const std::string pattern = directory + "." + base.substr(0, kMaxTempBaseLength) + ".XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    // O_EXCL and mode 0600: no one else can have it open or have linked it in
+    // advance, nor read the conversion before it is complete.
+    const int descriptor = mkstemp(name.data());
+    if (descriptor < 0) return false;
+    fcntl(descriptor, F_SETFD, FD_CLOEXEC);
+    stream = fdopen(descriptor, "wb");
+    if (stream == nullptr) {
+        close(descriptor);
+        unlink(name.data());
+        return false;
+    }
+    tempPath = name.data();
+    return true;
+}
+
+bool copyPermissions(const std::string& from, std::FILE* to) {
+    struct stat info;
+    if (stat(from.c_str(), &info) != 0) return false;
+    const int descriptor = fileno(to);
+    // Owner and group too where allowed (root, or a group of the user). When
+    // they cannot be given, the set-id bits are dropped and the group the file
+    // has instead gets no more than everyone else had.
+    const mode_t others = info.st_mode & 07;
+    mode_t mode = info.st_mode & 07777;
+    if (fchown(descriptor, info.st_uid, info.st_gid) != 0) {
+        mode = (info.st_mode & 0700) | (info.st_mode & 070 & (others << 3)) | others;
+    }
+    return fchmod(descriptor, mode) == 0;
+}
+
+bool setUsualPermissions(std::FILE* stream) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    return fchmod(fileno(stream), 0666 & ~mask) == 0;
+}
+
+bool replaceFile(const std::string& from, const std::string& to) {
+    return rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool mayReplaceFile(const std::string& path) {
+    // Asked, not tried: opening the file for writing would tell anyone
+    // watching it that it was written.
+    if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return false;
+    // Another user's file keeps its owner by being written in place; a
+    // directory such as /tmp would not even let it be replaced.
+    struct stat info;
+    return geteuid() == 0 || (stat(path.c_str(), &info) == 0 && info.st_uid == geteuid());
 }

@@ -1,6 +1,6 @@
 // Removal of this run's files when the process is interrupted (SIGINT, SIGTERM,
-// SIGHUP, SIGPIPE): the scratch file, and the output once this run opened it
-// for writing.
+// SIGHUP, SIGPIPE, SIGQUIT and every other signal from outside that would end
+// it): the scratch file, and the output file this run is writing.
 #pragma once
 
 #if !defined(_WIN32)
