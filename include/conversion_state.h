@@ -80,6 +80,9 @@ void resetConversionState();
 #define KESTRUP_PRINTF_FORMAT
 #endif
 
+// A printf-style formatted text.
+std::string formatText(const char* format, ...) KESTRUP_PRINTF_FORMAT;
+
 // Replaces the pending message with a printf-style formatted text.
 void setErrorText(const char* format, ...) KESTRUP_PRINTF_FORMAT;
 

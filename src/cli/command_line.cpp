@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "conversion_state.h"
+#include "platform/console.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
                 options.noPrompt = true;
                 break;
             default:
-                std::fprintf(stderr, "Unrecognized option %s\n", argument);
+                writeConsoleText(stderr, formatText("Unrecognized option %s\n", argument));
                 return 0;
         }
     }

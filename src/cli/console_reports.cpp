@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "conversion_state.h"
+#include "platform/console.h"
 #include "truncation.h"
 
 namespace {
@@ -81,28 +82,27 @@ int averageCompression(double totalEncodedBytes, int frameCount, int width, int 
 }
 
 void reportStatistics() {
-    std::printf(
-        "\n%s statistics:\n"
-        "--------------------------------------\n"
-        "Number of frames:             %d\n"
-        "Largest frame size:           %" PRId64
-        "\n"
-        "Frame width:                  %d\n"
-        "Frame height:                 %d\n"
-        "Number of color map changes:  %d\n"
-        "Average frame compression:    %d%%\n",
-        gState.outputPath.c_str(), gState.frameCount, gState.largestChunk, gState.width,
-        gState.height, gState.paletteChangeCount,
-        averageCompression(gState.totalEncodedBytes, gState.frameCount, gState.width,
-                           gState.height));
+    writeConsoleText(stdout,
+                     formatText("\n%s statistics:\n"
+                                "--------------------------------------\n"
+                                "Number of frames:             %d\n"
+                                "Largest frame size:           %" PRId64 "\n"
+                                "Frame width:                  %d\n"
+                                "Frame height:                 %d\n"
+                                "Number of color map changes:  %d\n"
+                                "Average frame compression:    %d%%\n",
+                                gState.outputPath.c_str(), gState.frameCount, gState.largestChunk,
+                                gState.width, gState.height, gState.paletteChangeCount,
+                                averageCompression(gState.totalEncodedBytes, gState.frameCount,
+                                                   gState.width, gState.height)));
 }
 
 void printErrorReport() {
     if (gState.errorText.empty()) return;
-    std::fprintf(stderr, "\n*** Error: ***\n%s\n", gState.errorText.c_str());
+    writeConsoleText(stderr, "\n*** Error: ***\n" + gState.errorText + "\n");
 }
 
 void printWarningReport() {
     if (gState.warningText.empty()) return;
-    std::fprintf(stderr, "\n*** Warning: ***\n%s\n", gState.warningText.c_str());
+    writeConsoleText(stderr, "\n*** Warning: ***\n" + gState.warningText + "\n");
 }

@@ -35,3 +35,22 @@ enum class ScratchResult { kCreated, kNoName, kNotOpened };
 // into stream. kNoName: no directory or no unique name (nothing created).
 // kNotOpened: the file was created, and removed again, but could not be opened.
 ScratchResult createScratchFile(const char* prefix, std::string& path, std::FILE*& stream);
+
+// Opens each of standard input, output and error that is not open on the null
+// device, so that no file opened later takes its place and receives console
+// text.
+void openMissingStandardStreams();
+
+// Creates, exclusively, a new file in target's directory named "." plus
+// target's name, "." and a unique suffix, stores its name in tempPath and
+// opens it for binary writing into stream. False, with nothing created, when
+// no such file can be made.
+bool createSiblingTempFile(const std::string& target, std::string& tempPath, std::FILE*& stream);
+
+// Gives the file open as to the permissions of the file at from, as far as
+// the platform keeps them on the file; false when they could not be given.
+bool copyPermissions(const std::string& from, std::FILE* to);
+
+// Renames from over to in one step, replacing a file at to; false when the
+// file at to was left as it was.
+bool replaceFile(const std::string& from, const std::string& to);
