@@ -37,20 +37,34 @@ enum class ScratchResult { kCreated, kNoName, kNotOpened };
 ScratchResult createScratchFile(const char* prefix, std::string& path, std::FILE*& stream);
 
 // Opens each of standard input, output and error that is not open on the null
-// device, so that no file opened later takes its place and receives console
-// text.
+// device, so that no file of the conversion can take its descriptor and
+// receive console text. Called before anything else is opened.
 void openMissingStandardStreams();
 
-// Creates, exclusively, a new file in target's directory named "." plus
-// target's name, "." and a unique suffix, stores its name in tempPath and
-// opens it for binary writing into stream. False, with nothing created, when
-// no such file can be made.
+enum class PathKind { kAbsent, kRegular, kOther };
+
+// What stands at path, following symbolic links: nothing at all, a regular
+// file, or anything else (a device, a pipe, a directory, a dangling link).
+PathKind pathKind(const std::string& path);
+
+// Creates exclusively a new, empty file readable by its owner alone in the
+// directory of target, named ".NAME." and a unique suffix (NAME being target's
+// last component), stores its name in tempPath and opens it for binary writing
+// into stream. False, with nothing created, when no such file can be made.
 bool createSiblingTempFile(const std::string& target, std::string& tempPath, std::FILE*& stream);
 
-// Gives the file open as to the permissions of the file at from, as far as
-// the platform keeps them on the file; false when they could not be given.
+// Gives the open file to the permission bits (and, where allowed, the owner)
+// of the existing file from; false when from cannot be read or nothing changed.
 bool copyPermissions(const std::string& from, std::FILE* to);
 
-// Renames from over to in one step, replacing a file at to; false when the
-// file at to was left as it was.
+// Gives the open file the permissions a plainly created new file gets.
+bool setUsualPermissions(std::FILE* stream);
+
+// Puts the file from in place of to in one step: anyone opening to sees the
+// old file or the new one, never a mix. False, with both left as they were,
+// on failure.
 bool replaceFile(const std::string& from, const std::string& to);
+
+// True when the existing file at path may be opened for writing by this
+// process; nothing is changed.
+bool canWriteFile(const std::string& path);

@@ -128,6 +128,31 @@ std::string resolvedPath(const std::string& path) {
     return path;
 }
 
+PathKind pathKind(const std::string& path) {
+    // Opened for no access at all: devices such as NUL and CON, pipes and
+    // directories open too, and say what they are.
+    const HANDLE handle = CreateFileW(toWide(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::kAbsent
+                                                                              : PathKind::kOther;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool regular = GetFileType(handle) == FILE_TYPE_DISK &&
+                         GetFileInformationByHandle(handle, &info) &&
+                         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    CloseHandle(handle);
+    return regular ? PathKind::kRegular : PathKind::kOther;
+}
+
+bool canWriteFile(const std::string& path) {
+    const HANDLE handle = createHandle(path, GENERIC_WRITE, OPEN_EXISTING);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(handle);
+    return true;
+}
+
 ScratchResult createScratchFile(const char* prefix, std::string& path, std::FILE*& stream) {
     wchar_t directory[MAX_PATH + 1] = {};
     wchar_t name[MAX_PATH + 1] = {};
@@ -185,6 +210,10 @@ bool createSiblingTempFile(const std::string& target, std::string& tempPath, std
         return true;
     }
     return false;
+}
+
+bool setUsualPermissions(std::FILE* /*stream*/) {
+    return true;  // a new file has them already: the folder's access list
 }
 
 bool copyPermissions(const std::string& /*from*/, std::FILE* /*to*/) {
