@@ -47,8 +47,11 @@ std::string directoryOf(const std::string& path) {
 std::string uniqueSuffix(unsigned attempt) {
     constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     constexpr unsigned kDigitCount = sizeof kDigits - 1;
-    unsigned long long mix = GetTickCount64() * 0x9E3779B97F4A7C15ull;
-    mix ^= (static_cast<unsigned long long>(GetCurrentProcessId()) << 20) + attempt * 7919ull;
+    unsigned long long mix = GetTickCount64() ^
+                             (static_cast<unsigned long long>(GetCurrentProcessId()) << 32) ^
+                             (attempt * 7919ull);
+    mix *= 0x9E3779B97F4A7C15ull;  // every input bit reaches the digits
+    mix ^= mix >> 32;
     std::string suffix;
     for (int i = 0; i < 6; ++i) {
         suffix += kDigits[mix % kDigitCount];
