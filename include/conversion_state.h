@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 
@@ -79,6 +80,10 @@ void resetConversionState();
 #else
 #define KESTRUP_PRINTF_FORMAT
 #endif
+
+// A printf-style formatted text.
+std::string formatText(const char* format, ...) KESTRUP_PRINTF_FORMAT;
+std::string formatArguments(const char* format, va_list args);
 
 // Replaces the pending message with a printf-style formatted text.
 void setErrorText(const char* format, ...) KESTRUP_PRINTF_FORMAT;

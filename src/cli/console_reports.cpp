@@ -6,6 +6,7 @@
 
 #include "console_output.h"
 #include "conversion_state.h"
+#include "platform/console.h"
 #include "truncation.h"
 
 namespace {
@@ -82,20 +83,19 @@ int averageCompression(double totalEncodedBytes, int frameCount, int width, int 
 }
 
 void reportStatistics() {
-    std::printf(
-        "\n%s statistics:\n"
-        "--------------------------------------\n"
-        "Number of frames:             %d\n"
-        "Largest frame size:           %" PRId64
-        "\n"
-        "Frame width:                  %d\n"
-        "Frame height:                 %d\n"
-        "Number of color map changes:  %d\n"
-        "Average frame compression:    %d%%\n",
-        gState.outputPath.c_str(), gState.frameCount, gState.largestChunk, gState.width,
-        gState.height, gState.paletteChangeCount,
-        averageCompression(gState.totalEncodedBytes, gState.frameCount, gState.width,
-                           gState.height));
+    writeConsoleText(stdout,
+                     formatText("\n%s statistics:\n"
+                                "--------------------------------------\n"
+                                "Number of frames:             %d\n"
+                                "Largest frame size:           %" PRId64 "\n"
+                                "Frame width:                  %d\n"
+                                "Frame height:                 %d\n"
+                                "Number of color map changes:  %d\n"
+                                "Average frame compression:    %d%%\n",
+                                gState.outputPath.c_str(), gState.frameCount, gState.largestChunk,
+                                gState.width, gState.height, gState.paletteChangeCount,
+                                averageCompression(gState.totalEncodedBytes, gState.frameCount,
+                                                   gState.width, gState.height)));
 }
 
 void printErrorReport() {

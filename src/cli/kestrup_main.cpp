@@ -6,6 +6,7 @@
 #include "cli/console_reports.h"
 #include "conversion_state.h"
 #include "driver/convert_file.h"
+#include "platform/console.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -39,7 +40,7 @@ int runKestrup(int argc, const char* const* argv) {
     }
     if (!options.quiet) {
         printBanner();
-        std::printf("Converting \"%s\"...\n", options.inputName);
+        writeConsoleText(stdout, formatText("Converting \"%s\"...\n", options.inputName));
     }
     if (!convertFile(options.inputName, options.outputName, options.noPrompt, options.dotInterval,
                      options.multiPalette, options.framesPerSecond)) {

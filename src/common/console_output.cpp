@@ -2,11 +2,15 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
+
+#include "platform/console.h"
 
 void printToStandardError(const char* format, ...) {
-    std::fflush(stdout);
     va_list args;
     va_start(args, format);
-    std::vfprintf(stderr, format, args);
+    const std::string text = formatArguments(format, args);
     va_end(args);
+    std::fflush(stdout);
+    writeConsoleText(stderr, text);
 }

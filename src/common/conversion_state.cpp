@@ -10,9 +10,7 @@ void resetConversionState() {
     gState = ConversionState{};
 }
 
-namespace {
-
-std::string formatText(const char* format, va_list args) {
+std::string formatArguments(const char* format, va_list args) {
     va_list sizing;
     va_copy(sizing, args);
     const int length = std::vsnprintf(nullptr, 0, format, sizing);
@@ -23,18 +21,24 @@ std::string formatText(const char* format, va_list args) {
     return std::string(buffer.data(), static_cast<size_t>(length));
 }
 
-}  // namespace
+std::string formatText(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = formatArguments(format, args);
+    va_end(args);
+    return text;
+}
 
 void setErrorText(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    gState.errorText = formatText(format, args);
+    gState.errorText = formatArguments(format, args);
     va_end(args);
 }
 
 void setWarningText(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    gState.warningText = formatText(format, args);
+    gState.warningText = formatArguments(format, args);
     va_end(args);
 }

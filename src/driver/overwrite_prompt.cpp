@@ -3,8 +3,12 @@
 #include <cctype>
 #include <cstdio>
 
+#include "conversion_state.h"
+#include "platform/console.h"
+
 bool askOverwrite(const std::string& path) {
-    std::printf("File \"%s\" exists. Do you want to overwrite it? (y/n) ", path.c_str());
+    writeConsoleText(stdout, formatText("File \"%s\" exists. Do you want to overwrite it? (y/n) ",
+                                        path.c_str()));
     std::fflush(stdout);  // the question must be seen before the answer is read
     int character = std::getchar();
     while (character != EOF && std::isspace(character))

@@ -1,32 +1,115 @@
+// Every name goes to the system as UTF-16 through the wide-character calls, so
+// that a name outside the ANSI code page reaches the file it names.
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
 
-#include <cerrno>
-#include <cstdio>
+#include <cstring>
 
 #include "platform/file_system.h"
+#include "platform/wide_text_windows.h"
+
+namespace {
+
+// Files this program opens can be removed while open: an interrupt removes
+// the scratch file and the output by name while the streams on them are
+// still open, and the system refuses that unless every handle shares delete.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// A C stream on handle, which it then owns; nullptr, with the handle closed,
+// when no stream can be made.
+std::FILE* streamOnHandle(HANDLE handle, int flags, const char* mode) {
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
+    if (descriptor < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE* stream = _fdopen(descriptor, mode);
+    if (stream == nullptr) _close(descriptor);
+    return stream;
+}
+
+HANDLE createHandle(const std::string& path, DWORD access, DWORD creation) {
+    return CreateFileW(toWide(path).c_str(), access, kShareAll, nullptr, creation,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// The directory part of path, with its separator ("" for a bare name).
+std::string directoryOf(const std::string& path) {
+    const size_t separator = path.find_last_of("/\\");
+    if (separator != std::string::npos) return path.substr(0, separator + 1);
+    if (path.size() >= 2 && path[1] == ':') return path.substr(0, 2);  // "C:name"
+    return std::string();
+}
+
+// Six characters that differ between processes, moments and attempts.
+std::string uniqueSuffix(unsigned attempt) {
+    constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    constexpr unsigned kDigitCount = sizeof kDigits - 1;
+    unsigned long long mix = GetTickCount64() ^
+                             (static_cast<unsigned long long>(GetCurrentProcessId()) << 32) ^
+                             (attempt * 7919ull);
+    mix *= 0x9E3779B97F4A7C15ull;  // every input bit reaches the digits
+    mix ^= mix >> 32;
+    std::string suffix;
+    for (int i = 0; i < 6; ++i) {
+        suffix += kDigits[mix % kDigitCount];
+        mix /= kDigitCount;
+    }
+    return suffix;
+}
+
+}  // namespace
 
 std::FILE* openFile(const std::string& path, const char* mode) {
-    return std::fopen(path.c_str(), mode);
+    // The modes of std::fopen this program uses: r, w or a, then + and b.
+    DWORD access = 0;
+    DWORD creation = 0;
+    int flags = 0;
+    switch (mode[0]) {
+        case 'r':
+            access = GENERIC_READ;
+            creation = OPEN_EXISTING;
+            flags = _O_RDONLY;
+            break;
+        case 'w':
+            access = GENERIC_WRITE;
+            creation = CREATE_ALWAYS;
+            flags = _O_WRONLY;
+            break;
+        case 'a':
+            access = FILE_APPEND_DATA;
+            creation = OPEN_ALWAYS;
+            flags = _O_WRONLY | _O_APPEND;
+            break;
+        default:
+            return nullptr;
+    }
+    if (std::strchr(mode, '+') != nullptr) {
+        access |= GENERIC_READ | GENERIC_WRITE;
+        flags = (flags & _O_APPEND) | _O_RDWR;
+    }
+    if (std::strchr(mode, 'b') == nullptr) flags |= _O_TEXT;
+    const HANDLE handle = createHandle(path, access, creation);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    return streamOnHandle(handle, flags, mode);
 }
 
 bool removeFile(const std::string& path) {
-    return DeleteFileA(path.c_str()) != 0;
+    return DeleteFileW(toWide(path).c_str()) != 0;
 }
 
 bool pathExists(const std::string& path) {
-    struct _stat64 info;
-    return _stat64(path.c_str(), &info) == 0;
+    // The attributes of a link itself, so a dangling link counts too.
+    return GetFileAttributesW(toWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool isSameFile(std::FILE* input, const std::string& outputPath) {
     // Volume serial number and file index play the part of device and inode.
     const auto inputHandle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(input)));
-    const HANDLE outputHandle =
-        CreateFileA(outputPath.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE outputHandle = CreateFileW(toWide(outputPath).c_str(), 0, kShareAll, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (outputHandle == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION inputInfo;
     BY_HANDLE_FILE_INFORMATION outputInfo;
@@ -48,42 +131,11 @@ std::string resolvedPath(const std::string& path) {
     return path;
 }
 
-ScratchResult createScratchFile(const char* prefix, std::string& path, std::FILE*& stream) {
-    char directory[MAX_PATH + 1] = {};
-    char name[MAX_PATH + 1] = {};
-    const DWORD length = GetTempPathA(sizeof directory, directory);
-    if (length == 0 || length > MAX_PATH) return ScratchResult::kNoName;
-    // Uses the prefix's first three characters and creates the file.
-    if (GetTempFileNameA(directory, prefix, 0, name) == 0) return ScratchResult::kNoName;
-    path = name;
-    stream = std::fopen(name, "wb");
-    if (stream == nullptr) {
-        DeleteFileA(name);
-        return ScratchResult::kNotOpened;
-    }
-    return ScratchResult::kCreated;
-}
-
-void openMissingStandardStreams() {
-    // A stream without a console or file behind it writes into nothing.
-    const struct {
-        std::FILE* stream;
-        const char* mode;
-    } streams[] = {{stdin, "r"}, {stdout, "w"}, {stderr, "w"}};
-    for (const auto& entry : streams) {
-        const int descriptor = _fileno(entry.stream);
-        if (descriptor >= 0 && _get_osfhandle(descriptor) != -1) continue;
-        std::FILE* reopened = std::freopen("NUL", entry.mode, entry.stream);
-        static_cast<void>(reopened);
-    }
-}
-
 PathKind pathKind(const std::string& path) {
     // Opened for no access at all: devices such as NUL and CON, pipes and
     // directories open too, and say what they are.
-    const HANDLE handle =
-        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE handle = CreateFileW(toWide(path).c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::kAbsent
@@ -97,51 +149,86 @@ PathKind pathKind(const std::string& path) {
     return regular ? PathKind::kRegular : PathKind::kOther;
 }
 
+bool mayReplaceFile(const std::string& path) {
+    const HANDLE handle = createHandle(path, GENERIC_WRITE, OPEN_EXISTING);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(handle);
+    return true;
+}
+
+ScratchResult createScratchFile(const char* prefix, std::string& path, std::FILE*& stream) {
+    wchar_t directory[MAX_PATH + 1] = {};
+    wchar_t name[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, directory);
+    if (length == 0 || length > MAX_PATH) return ScratchResult::kNoName;
+    // Uses the prefix's first three characters and creates the file exclusively.
+    if (GetTempFileNameW(directory, toWide(prefix).c_str(), 0, name) == 0) {
+        return ScratchResult::kNoName;
+    }
+    path = toUtf8(name);
+    const HANDLE handle = CreateFileW(name, GENERIC_WRITE, kShareAll, nullptr, TRUNCATE_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    stream = handle == INVALID_HANDLE_VALUE ? nullptr : streamOnHandle(handle, _O_WRONLY, "wb");
+    if (stream == nullptr) {
+        DeleteFileW(name);
+        return ScratchResult::kNotOpened;
+    }
+    return ScratchResult::kCreated;
+}
+
+void openMissingStandardStreams() {
+    // In order, so that each reopened stream takes its own descriptor, the
+    // lowest free one, and no file opened later can take it.
+    struct Standard {
+        int descriptor;
+        std::FILE* stream;
+        const wchar_t* mode;
+    };
+    const Standard standards[] = {{0, stdin, L"r"}, {1, stdout, L"w"}, {2, stderr, L"w"}};
+    for (const Standard& standard : standards) {
+        const intptr_t handle = _get_osfhandle(standard.descriptor);
+        if (handle != -1 && handle != -2) continue;
+        _wfreopen(L"NUL", standard.mode, standard.stream);
+    }
+}
+
 bool createSiblingTempFile(const std::string& target, std::string& tempPath, std::FILE*& stream) {
-    const size_t separator = target.find_last_of("/\\:");
-    const size_t baseStart = separator == std::string::npos ? 0 : separator + 1;
-    const std::string prefix = target.substr(0, baseStart) + "." + target.substr(baseStart) + ".";
-    const unsigned long seed = GetCurrentProcessId() ^ GetTickCount();
-    for (unsigned long attempt = 0; attempt < 100; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "%08lx", (seed + attempt * 7919) & 0xFFFFFFFFUL);
-        const std::string name = prefix + suffix;
-        const int descriptor =
-            _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                  _S_IREAD | _S_IWRITE);
-        if (descriptor < 0) {
-            if (errno == EEXIST) continue;
+    const std::string directory = directoryOf(target);
+    const std::string prefix = directory + "." + target.substr(directory.size()) + ".";
+    constexpr unsigned kAttempts = 100;
+    for (unsigned attempt = 0; attempt < kAttempts; ++attempt) {
+        const std::string candidate = prefix + uniqueSuffix(attempt);
+        const HANDLE handle = createHandle(candidate, GENERIC_WRITE, CREATE_NEW);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
             return false;
         }
-        stream = _fdopen(descriptor, "wb");
+        stream = streamOnHandle(handle, _O_WRONLY, "wb");
         if (stream == nullptr) {
-            _close(descriptor);
-            DeleteFileA(name.c_str());
+            removeFile(candidate);
             return false;
         }
-        tempPath = name;
+        tempPath = candidate;
         return true;
     }
     return false;
 }
 
-// The new file takes its access from the directory, as any new file there.
-bool copyPermissions(const std::string&, std::FILE*) {
-    return true;
+bool setUsualPermissions(std::FILE* /*stream*/) {
+    return true;  // a new file has them already: the folder's access list
 }
-bool setUsualPermissions(std::FILE*) {
+
+bool copyPermissions(const std::string& /*from*/, std::FILE* /*to*/) {
+    // The read-only attribute is the only permission bit a file carries, and a
+    // read-only output cannot be replaced at all. Who may use the new file is
+    // set by the access list it inherits from the folder; an access list given
+    // to the old file alone is not carried over.
     return true;
 }
 
 bool replaceFile(const std::string& from, const std::string& to) {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-}
-
-bool mayReplaceFile(const std::string& path) {
-    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(handle);
-    return true;
+    // Both names are in one folder, so the move is a rename in one step; no
+    // copy is ever made, so there is nothing to write through.
+    return MoveFileExW(toWide(from).c_str(), toWide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }

@@ -1,27 +1,45 @@
+#include <windows.h>
+
 #include <atomic>
 #include <csignal>
-#include <cstdio>
+#include <string>
 
 #include "platform/interrupts.h"
+#include "platform/wide_text_windows.h"
 
 namespace {
 
-std::atomic<const char*> gScratchPath{nullptr};
-std::atomic<const char*> gOutputPath{nullptr};
+// The names an interrupt removes, already in the form the system takes, so
+// that the handler converts nothing. The handler runs on a thread of its own:
+// a name is written only while its pointer is null, then published.
+struct ArmedName {
+    std::wstring wide;
+    std::atomic<const wchar_t*> published{nullptr};
+};
+ArmedName gScratchName;
+ArmedName gOutputName;
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGBREAK};
 constexpr size_t kSignalCount = sizeof kSignals / sizeof kSignals[0];
 void (*gPreviousHandlers[kSignalCount])(int);
 
-void removeFile(const char* path) {
-    if (path != nullptr) std::remove(path);
+void arm(ArmedName& name, const char* path) {
+    name.published = nullptr;
+    if (path == nullptr) return;
+    name.wide = toWide(path);
+    name.published = name.wide.c_str();
+}
+
+void removeArmed(const ArmedName& name) {
+    const wchar_t* path = name.published;
+    if (path != nullptr) DeleteFileW(path);
 }
 
 // Removes what this run created, then dies of the same signal so that the
 // parent sees the conventional status.
 extern "C" void removeFilesAndDie(int signalNumber) {
-    removeFile(gScratchPath);
-    removeFile(gOutputPath);
+    removeArmed(gScratchName);
+    removeArmed(gOutputName);
     std::signal(signalNumber, SIG_DFL);
     std::raise(signalNumber);
 }
@@ -34,17 +52,17 @@ InterruptCleanup::InterruptCleanup() {
 }
 
 InterruptCleanup::~InterruptCleanup() {
-    gScratchPath = nullptr;
-    gOutputPath = nullptr;
+    arm(gScratchName, nullptr);
+    arm(gOutputName, nullptr);
     for (size_t i = 0; i < kSignalCount; ++i)
         std::signal(kSignals[i], gPreviousHandlers[i]);
 }
 
 void setInterruptScratchPath(const char* path) {
-    gScratchPath = path;
+    arm(gScratchName, path);
 }
 void setInterruptOutputPath(const char* path) {
-    gOutputPath = path;
+    arm(gOutputName, path);
 }
 
 // There is no signal mask to hold interrupts off with.
