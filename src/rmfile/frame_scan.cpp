@@ -45,8 +45,8 @@ bool findNextFrame(InputReader& input) {
 // differs from the palette a player has in effect at that point.
 int writePaletteChangeIfNeeded(OutputWriter& output, std::FILE* scratch, bool multiPalette,
                                Palette& paletteInEffect, bool& multipleTables) {
-    if (gState.framePalette != gState.referencePalette) multipleTables = true;
-    if (!multiPalette || gState.framePalette == paletteInEffect) return 1;
+    if (!samePalette(gState.framePalette, gState.referencePalette)) multipleTables = true;
+    if (!multiPalette || samePalette(gState.framePalette, paletteInEffect)) return 1;
     if (!writePaletteChunk(gState.framePalette, output, scratch)) return 0;
     ++gState.paletteChangeCount;
     paletteInEffect = gState.framePalette;
