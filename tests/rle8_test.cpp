@@ -97,7 +97,8 @@ TEST(MovieChunks, FrameChunkRowsBottomFirstWithItsRecord) {
     TestStreams streams(wordBytes(words));
     ASSERT_EQ(writeFrameChunk(streams.input, streams.output, streams.scratch), 1);
     EXPECT_EQ(streams.outputBytes(),
-              (Bytes{'0', '0', 'd', 'c', 0, 0, 0, 0, 2, 3, 0, 0, 1, 1, 1, 2, 0, 0, 0, 1}));
+              (Bytes{'0', '0', 'd', 'c', 12, 0, 0, 0, 2, 3, 0, 0, 1, 1, 1, 2, 0, 0, 0, 1}))
+        << "the size is filled in while the chunk is still in the buffer";
     EXPECT_EQ(streams.scratchBytes(), (Bytes{0, 0, 0, 0, 4, 0, 0, 0, 12, 0, 0, 0}));
     EXPECT_DOUBLE_EQ(gState.totalEncodedBytes, 10.0);
     EXPECT_EQ(gState.largestChunk, 12);
