@@ -1,7 +1,6 @@
 #include "avi/row_search.h"
 
 #include <algorithm>
-#include <bit>
 
 #include "avi/word_vectors.h"
 #include "conversion_state.h"
@@ -16,7 +15,7 @@ int64_t skipWordsOfKind(InputReader& input, uint16_t kind, int64_t count, uint16
         const uint8_t* word = start;
         // Eight words at a time while the words wanted lie further on.
         for (; end - word >= static_cast<ptrdiff_t>(wordvec::kBytes); word += wordvec::kBytes) {
-            const int found = std::popcount(wordvec::kindMask(word, kind));
+            const int found = wordvec::countWords(wordvec::kindMask(word, kind));
             if (passed + found >= count) break;
             passed += found;
         }

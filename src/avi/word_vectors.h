@@ -110,4 +110,12 @@ inline unsigned kindMask(const uint8_t* in, uint16_t kind) {
 
 #endif
 
+// Number of set bits in a mask of eight, without the library call that a
+// processor lacking a bit-count instruction would otherwise make.
+inline int countWords(unsigned mask) {
+    mask = mask - ((mask >> 1) & 0x55u);
+    mask = (mask & 0x33u) + ((mask >> 2) & 0x33u);
+    return static_cast<int>((mask + (mask >> 4)) & 0x0Fu);
+}
+
 }  // namespace wordvec
