@@ -13,9 +13,14 @@ int64_t skipWordsOfKind(InputReader& input, uint16_t kind, int64_t count, uint16
         const uint8_t* const start = input.window.data() + input.next;
         const uint8_t* const end = start + ((input.filled - input.next) & ~size_t{1});
         const uint8_t* word = start;
-        // Eight words at a time while the words wanted lie further on.
-        for (; end - word >= static_cast<ptrdiff_t>(wordvec::kBytes); word += wordvec::kBytes) {
-            const int found = wordvec::countWords(wordvec::kindMask(word, kind));
+        // Sixteen words at a time while the words wanted lie further on.
+        constexpr auto kStep = static_cast<ptrdiff_t>(2 * wordvec::kBytes);
+        for (; end - word >= kStep; word += kStep) {
+            const unsigned mask =
+                wordvec::kindMask(word, kind) | wordvec::kindMask(word + wordvec::kBytes, kind) << 8;
+            if (mask == 0) continue;
+            const int found =
+                mask == 0xFFFF ? 16 : wordvec::countWords(mask & 0xFF) + wordvec::countWords(mask >> 8);
             if (passed + found >= count) break;
             passed += found;
         }
