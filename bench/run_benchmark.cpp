@@ -1,7 +1,7 @@
 // The conversion's speed against its floor, against copying the input through
 // user space, and against a real decoder reading the result.
 //   run_benchmark [--short] [--runs N] [--work DIR] [--callgrind] [--program KESTRUP]
-//                 [--only NAME,NAME...]
+//                 [--only NAME,NAME...] [--reuse-inputs]
 // For each input, in one run and alternating: the conversion (kestrup -q -y -m),
 // a copy of the input with dd bs=1M, the floor (io_floor: the input read in
 // 1 MiB blocks and a file of the output's size written), and ffmpeg decoding
@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
     std::string work = "/tmp/kestrup-bench";
     std::string program;
     std::string only;
+    bool reuseInputs = false;  // inputs left by an earlier run are taken as they are
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--short") == 0) {
             shortMode = true;
@@ -103,12 +104,14 @@ int main(int argc, char** argv) {
             callgrind = true;
         } else if (std::strcmp(argv[i], "--program") == 0 && i + 1 < argc) {
             program = argv[++i];
+        } else if (std::strcmp(argv[i], "--reuse-inputs") == 0) {
+            reuseInputs = true;
         } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
             only = std::string(",") + argv[++i] + ",";
         } else {
             std::fprintf(stderr,
                          "usage: run_benchmark [--short] [--runs N] [--work DIR] [--callgrind] "
-                         "[--program KESTRUP] [--only NAME,NAME...]\n");
+                         "[--program KESTRUP] [--only NAME,NAME...] [--reuse-inputs]\n");
             return 2;
         }
     }
@@ -152,7 +155,8 @@ int main(int argc, char** argv) {
         const std::string output = work + "/" + c.name + ".avi";
         const std::string copy = work + "/" + c.name + ".copy";
         const std::string floorOutput = work + "/" + c.name + ".floor";
-        if (run(generator + " " + c.kind + " " + std::to_string(c.amount) + " " + input).status) {
+        if (!(reuseInputs && fileSize(input) > 0) &&
+            run(generator + " " + c.kind + " " + std::to_string(c.amount) + " " + input).status) {
             std::fprintf(stderr, "could not generate %s\n", input.c_str());
             return 1;
         }
