@@ -38,18 +38,19 @@ TranscodeStop transcodeSpan(const uint8_t*& inAt, const uint8_t* inEnd, uint8_t*
         if (words <= 0) return stopAt(TranscodeStop::kCareful);
         const uint8_t* const batchEnd = in + 2 * words;
         while (in < batchEnd) {
-            // Most of a row is repeat runs or single pixels, several in a row.
+            // Most of a row is repeat runs or single pixels, several in a row;
+            // the first word's high byte tells which may follow.
             if (batchEnd - in >= static_cast<ptrdiff_t>(2 * wordvec::kBytes)) {
+                if (in[1] == wordvec::kSingleHigh) {
+                    const size_t singles = wordvec::singlesToRle(in, out);
+                    in += 2 * singles;
+                    out += 2 * singles;
+                    continue;
+                }
                 const size_t pairs = wordvec::pairsToRle(in, out);
                 if (pairs > 0) {
                     in += 4 * pairs;
                     out += 2 * pairs;
-                    continue;
-                }
-                const size_t singles = wordvec::singlesToRle(in, out);
-                if (singles > 0) {
-                    in += 2 * singles;
-                    out += 2 * singles;
                     continue;
                 }
             }
