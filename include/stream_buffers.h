@@ -37,9 +37,10 @@ struct InputReader {
 // Reads stream, from its start, through a window of the given size.
 void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize);
 
-// Moves the window on, keeping the bytes from keepFrom (a frame's first row,
-// which its rows' seeks come back to) when they leave room to read on; false,
-// with ended or failed set, when nothing more came.
+// Moves the window on, keeping the last few bytes read and the bytes from
+// keepFrom (the first of a run of rows, which their seeks come back to) when
+// they leave room to read on; false, with ended or failed set, when nothing
+// more came.
 bool refillReader(InputReader& reader);
 
 // Seeks to an absolute input position and clears ended; false when the stream

@@ -50,14 +50,14 @@ int finishChunk(OutputWriter& output, std::FILE* scratch, int32_t isPalette, int
 }
 
 // Keeps the input window from a run of rows on while they are visited again.
-struct KeptFrame {
+struct KeptRows {
     InputReader& input;
-    explicit KeptFrame(InputReader& reader) : input(reader) {
+    explicit KeptRows(InputReader& reader) : input(reader) {
         input.keepFrom = readerPosition(input);
     }
-    ~KeptFrame() { input.keepFrom = -1; }
-    KeptFrame(const KeptFrame&) = delete;
-    KeptFrame& operator=(const KeptFrame&) = delete;
+    ~KeptRows() { input.keepFrom = -1; }
+    KeptRows(const KeptRows&) = delete;
+    KeptRows& operator=(const KeptRows&) = delete;
 };
 
 // Size of the frame as an uncompressed 8-bit bitmap, rows padded to 4 bytes.
@@ -143,7 +143,7 @@ bool writeRowsOneByOne(FrameInBands& frame, size_t mark) {
     InputReader& input = frame.input;
     std::vector<int64_t> rowStarts;
     seekReader(input, frame.marks.starts[mark]);
-    const KeptFrame keptRows(input);
+    const KeptRows keptRows(input);
     rowStarts.push_back(readerPosition(input));
     uint16_t lastKind = 0;
     for (int64_t row = 1; row < rowsOf(frame, mark); ++row) {
