@@ -1,15 +1,20 @@
 // Writes the benchmark's raster metafiles, deterministically, straight to disk
 // one frame at a time (the large ones never fit in memory as a whole).
-//   make_bench_input realistic|worst|long MEBIBYTES OUTPUT.rm
+//   make_bench_input KIND MEBIBYTES OUTPUT.rm
 // realistic: 1024 x 768 frames of smooth colour bands and contour lines that
 //            move from frame to frame, in four colour tables;
+// large4k, large8k: the same pictures at 4096 x 4096 and 8192 x 8192;
 // worst:     1024 x 768 frames where every pixel differs from its neighbour;
-// long:      frames of 8 x 4 pixels (MEBIBYTES is then the frame count / 1000).
+// long:      frames of 8 x 4 pixels (MEBIBYTES is then the frame count / 1000);
+// empty-rows: one frame 1 pixel wide whose rows are all empty, as many as fit;
+// endless:   one frame of the largest height whose input ends among its rows.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "rm_writer.h"
 
@@ -17,6 +22,10 @@ namespace {
 
 constexpr int kWidth = 1024;
 constexpr int kHeight = 768;
+constexpr int32_t kLargestHeight = 0x7FFFFFFF;
+constexpr uint16_t kBeginImage = 0x4000;
+constexpr uint16_t kEndOfRow = 0x6000;
+constexpr uint16_t kEndOfImage = 0x7000;
 
 Palette tableFor(int table) {
     Palette palette{};
@@ -34,16 +43,17 @@ Palette tableFor(int table) {
 // multiple of 32; the field drifts with the frame number.
 void realisticPicture(rmw::Picture& picture, int frame) {
     const double phase = frame * 0.05;
-    static double across[kWidth];
+    std::vector<double> across(static_cast<size_t>(picture.width));
     for (int x = 0; x < picture.width; ++x)
-        across[x] = 96.0 * std::sin(x * 0.004 + phase) + x * 0.05;
+        across[static_cast<size_t>(x)] = 96.0 * std::sin(x * 0.004 + phase) + x * 0.05;
     for (int y = 0; y < picture.height; ++y) {
         const double down = 96.0 * std::cos(y * 0.006 - phase * 0.7);
         for (int x = 0; x < picture.width; ++x) {
-            const double field = across[x] + down;
+            const double field = across[static_cast<size_t>(x)] + down;
             const int level = static_cast<int>(field + 256.0);
             const bool contour = level % 32 == 0;
-            picture.pixels[static_cast<size_t>(y) * kWidth + static_cast<size_t>(x)] =
+            picture.pixels[static_cast<size_t>(y) * static_cast<size_t>(picture.width) +
+                           static_cast<size_t>(x)] =
                 contour ? 0 : static_cast<uint8_t>(1 + (level / 8) % 255);
         }
     }
@@ -57,11 +67,34 @@ void worstPicture(rmw::Picture& picture, int frame) {
     }
 }
 
+// One frame of width 1 whose rows are end-of-row words only, bytes long; with
+// endless its height is the largest there is and the input ends among its rows.
+bool writeEmptyRows(std::FILE* output, double bytes, bool endless) {
+    const auto rows = static_cast<int64_t>((bytes - 2048 - 4) / 2);
+    rmw::Bytes head;
+    rmw::appendFrameHeader(head, 1, endless ? kLargestHeight : static_cast<int32_t>(rows),
+                           tableFor(0));
+    rmw::appendU16(head, kBeginImage);
+    bool written = std::fwrite(head.data(), 1, head.size(), output) == head.size();
+    rmw::Bytes block;
+    for (int i = 0; i < 65536; ++i)
+        rmw::appendU16(block, kEndOfRow);
+    for (int64_t left = rows; written && left > 0; left -= 65536) {
+        const auto words = static_cast<size_t>(std::min<int64_t>(left, 65536));
+        written = std::fwrite(block.data(), 2, words, output) == words;
+    }
+    rmw::Bytes tail;
+    if (!endless) rmw::appendU16(tail, kEndOfImage);
+    return written && std::fwrite(tail.data(), 1, tail.size(), output) == tail.size();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: make_bench_input realistic|worst|long MEBIBYTES OUTPUT.rm\n");
+        std::fprintf(stderr,
+                     "usage: make_bench_input realistic|large4k|large8k|worst|long|empty-rows|"
+                     "endless MEBIBYTES OUTPUT.rm\n");
         return 1;
     }
     const std::string kind = argv[1];
@@ -71,10 +104,16 @@ int main(int argc, char** argv) {
         std::perror(argv[3]);
         return 1;
     }
-    const bool tiny = kind == "long";
-    rmw::Picture picture{tiny ? 8 : kWidth, tiny ? 4 : kHeight, {}};
-    picture.pixels.resize(static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height));
     const double target = amount * 1024 * 1024;
+    if (kind == "empty-rows" || kind == "endless") {
+        const bool written = writeEmptyRows(output, target, kind == "endless");
+        return std::fclose(output) == 0 && written ? 0 : 1;
+    }
+    const bool tiny = kind == "long";
+    const int side = kind == "large4k" ? 4096 : kind == "large8k" ? 8192 : 0;
+    rmw::Picture picture{tiny ? 8 : side > 0 ? side : kWidth, tiny ? 4 : side > 0 ? side : kHeight,
+                         {}};
+    picture.pixels.resize(static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height));
     const long frames = tiny ? static_cast<long>(amount * 1000) : 0;
     double written = 0;
     for (int frame = 0; tiny ? frame < frames : written < target; ++frame) {

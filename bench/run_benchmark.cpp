@@ -1,9 +1,13 @@
-// The conversion's speed against its floor, copying the input through user
-// space, and against a real decoder reading the result.
-//   run_benchmark [--short] [--runs N] [--work DIR] [--callgrind]
+// The conversion's speed against its floor, against copying the input through
+// user space, and against a real decoder reading the result.
+//   run_benchmark [--short] [--runs N] [--work DIR] [--callgrind] [--program KESTRUP]
+//                 [--only NAME,NAME...] [--reuse-inputs]
 // For each input, in one run and alternating: the conversion (kestrup -q -y -m),
-// a copy of the input with dd bs=1M, and ffmpeg decoding the output to nothing.
-// Prints medians, throughput, ratios and the conversion's peak resident memory.
+// a copy of the input with dd bs=1M, the floor (io_floor: the input read in
+// 1 MiB blocks and a file of the output's size written), and ffmpeg decoding
+// the output to nothing. Every timed command writes a new file: its previous
+// output is removed first, untimed. Prints medians, throughput, ratios and the
+// conversion's peak resident memory.
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,10 +25,13 @@ namespace {
 
 struct Case {
     const char* name;
-    const char* kind;   // make_bench_input's kind
-    double amount;      // its size argument
-    double copyTarget;  // the most conversion/copy may be; 0: not checked
+    const char* kind;    // make_bench_input's kind
+    double amount;       // its size argument
+    double copyTarget;   // the most conversion/copy may be; 0: not checked
+    double floorTarget;  // the most conversion/floor may be; 0: not checked
     bool decode;
+    bool fails = false;  // an input the conversion refuses (exit status 1)
+    bool perFrameWindow = false;  // frames larger than the input window: per MB against (a)
 };
 
 struct Measure {
@@ -63,6 +70,12 @@ long fileSize(const std::string& path) {
     return stat(path.c_str(), &info) == 0 ? static_cast<long>(info.st_size) : -1;
 }
 
+// Runs command after removing path, so that the command writes a new file.
+Measure runFresh(const std::string& command, const std::string& path) {
+    std::remove(path.c_str());
+    return run(command);
+}
+
 std::string directoryOf(const char* program) {
     const std::string path = program;
     const size_t slash = path.rfind('/');
@@ -76,6 +89,9 @@ int main(int argc, char** argv) {
     bool callgrind = false;
     int runs = 5;
     std::string work = "/tmp/kestrup-bench";
+    std::string program;
+    std::string only;
+    bool reuseInputs = false;  // inputs left by an earlier run are taken as they are
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--short") == 0) {
             shortMode = true;
@@ -86,50 +102,86 @@ int main(int argc, char** argv) {
             work = argv[++i];
         } else if (std::strcmp(argv[i], "--callgrind") == 0) {
             callgrind = true;
+        } else if (std::strcmp(argv[i], "--program") == 0 && i + 1 < argc) {
+            program = argv[++i];
+        } else if (std::strcmp(argv[i], "--reuse-inputs") == 0) {
+            reuseInputs = true;
+        } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
+            only = std::string(",") + argv[++i] + ",";
         } else {
             std::fprintf(stderr,
-                         "usage: run_benchmark [--short] [--runs N] [--work DIR] [--callgrind]\n");
+                         "usage: run_benchmark [--short] [--runs N] [--work DIR] [--callgrind] "
+                         "[--program KESTRUP] [--only NAME,NAME...] [--reuse-inputs]\n");
             return 2;
         }
     }
     const std::string tools = directoryOf(argv[0]);
-    const std::string kestrup = tools + "/kestrup";
+    const std::string kestrup = program.empty() ? tools + "/kestrup" : program;
     const std::string generator = tools + "/make_bench_input";
+    const std::string ioFloor = tools + "/io_floor";
     mkdir(work.c_str(), 0755);
 
-    const std::vector<Case> cases =
-        shortMode ? std::vector<Case>{{"realistic", "realistic", 4, 1.5, true},
-                                      {"worst", "worst", 4, 2.5, true},
-                                      {"long", "long", 2, 3.0, true},
-                                      {"realistic-large", "realistic", 16, 0, false}}
-                  : std::vector<Case>{{"realistic", "realistic", 256, 1.5, true},
-                                      {"worst", "worst", 256, 2.5, true},
-                                      {"long", "long", 100, 3.0, true},
-                                      {"realistic-1g", "realistic", 1024, 0, false}};
+    const std::vector<Case> allCases =
+        shortMode ? std::vector<Case>{{"realistic", "realistic", 4, 1.2, 1.5, true},
+                                      {"worst", "worst", 4, 2, 0, true},
+                                      {"long", "long", 2, 1.5, 0, true},
+                                      {"realistic-large", "realistic", 16, 0, 0, false},
+                                      {"empty-rows", "empty-rows", 4, 4, 0, false},
+                                      {"endless", "endless", 4, 0, 0, false, true},
+                                      {"large4k", "large4k", 1, 0, 0, false, false, true}}
+                  : std::vector<Case>{{"realistic", "realistic", 256, 1.2, 1.5, true},
+                                      {"worst", "worst", 256, 2, 0, true},
+                                      {"long", "long", 100, 1.5, 0, true},
+                                      {"realistic-1g", "realistic", 1024, 0, 0, false},
+                                      {"empty-rows", "empty-rows", 256, 4, 0, false},
+                                      {"endless", "endless", 256, 0, 0, false, true},
+                                      {"large4k", "large4k", 256, 0, 0, false, false, true},
+                                      {"large8k", "large8k", 256, 0, 0, false, false, true}};
+    std::vector<Case> cases;
+    for (const Case& c : allCases) {
+        if (only.empty() || only.find(std::string(",") + c.name + ",") != std::string::npos)
+            cases.push_back(c);
+    }
     const bool haveFfmpeg = run("command -v ffmpeg >/dev/null").status == 0;
 
-    std::printf("%-16s %9s %9s %9s %9s %10s %9s %10s %9s\n", "input", "MB", "convert", "MB/s",
-                "copy", "conv/copy", "ffmpeg", "conv/ffm", "peak MiB");
+    std::printf("%-16s %7s %8s %6s %8s %7s %8s %8s %8s %8s %8s\n", "input", "MB", "convert",
+                "MB/s", "dd", "conv/dd", "floor", "c/floor", "ffmpeg", "conv/ffm", "peak MiB");
     bool failed = false;
-    std::vector<long> peaks;
+    long peakAll = 0;
+    long peakSmall = 0;     // (a) to (d): the inputs of ordinary shape
+    double perMbRealistic = 0;  // seconds per MB of the first input, (a)
     for (const Case& c : cases) {
         const std::string input = work + "/" + c.name + ".rm";
         const std::string output = work + "/" + c.name + ".avi";
         const std::string copy = work + "/" + c.name + ".copy";
-        if (run(generator + " " + c.kind + " " + std::to_string(c.amount) + " " + input).status) {
+        const std::string floorOutput = work + "/" + c.name + ".floor";
+        if (!(reuseInputs && fileSize(input) > 0) &&
+            run(generator + " " + c.kind + " " + std::to_string(c.amount) + " " + input).status) {
             std::fprintf(stderr, "could not generate %s\n", input.c_str());
             return 1;
         }
-        std::vector<double> convert, copying, decoding;
+        const int expected = c.fails ? 1 : 0;
+        // The floor writes as much as the conversion does; half the input when
+        // the conversion keeps no output.
+        long outputBytes = -1;
+        std::vector<double> convert, copying, flooring, decoding;
         long peak = 0;
         for (int r = 0; r < runs; ++r) {
-            const Measure conversion = run(kestrup + " -q -y -m " + input + " " + output);
-            failed |= conversion.status != 0;
+            const Measure conversion =
+                runFresh(kestrup + " -q -y -m " + input + " " + output + " 2>/dev/null", output);
+            failed |= conversion.status != expected;
             convert.push_back(conversion.seconds);
             peak = std::max(peak, conversion.peakKilobytes);
-            const Measure copied = run("dd if=" + input + " of=" + copy + " bs=1M status=none");
+            if (outputBytes < 0) outputBytes = c.fails ? fileSize(input) / 2 : fileSize(output);
+            const Measure copied =
+                runFresh("dd if=" + input + " of=" + copy + " bs=1M status=none", copy);
             failed |= copied.status != 0;
             copying.push_back(copied.seconds);
+            const Measure floored = runFresh(
+                ioFloor + " " + input + " " + floorOutput + " " + std::to_string(outputBytes),
+                floorOutput);
+            failed |= floored.status != 0;
+            flooring.push_back(floored.seconds);
             if (c.decode && haveFfmpeg) {
                 const Measure decoded = run("ffmpeg -nostdin -v error -i " + output + " -f null -");
                 failed |= decoded.status != 0;
@@ -139,25 +191,38 @@ int main(int argc, char** argv) {
         const double megabytes = static_cast<double>(fileSize(input)) / 1e6;
         const double conversionTime = median(convert);
         const double copyTime = median(copying);
+        const double floorTime = median(flooring);
         const double decodeTime = decoding.empty() ? 0 : median(decoding);
-        std::printf("%-16s %9.1f %9.3f %9.0f %9.3f %10.2f %9.3f %10.2f %9.1f\n", c.name, megabytes,
-                    conversionTime, megabytes / conversionTime, copyTime, conversionTime / copyTime,
-                    decodeTime, decodeTime > 0 ? conversionTime / decodeTime : 0.0,
+        std::printf("%-16s %7.1f %8.3f %6.0f %8.3f %7.2f %8.3f %8.2f %8.3f %8.2f %8.1f\n", c.name,
+                    megabytes, conversionTime, megabytes / conversionTime, copyTime,
+                    conversionTime / copyTime, floorTime, conversionTime / floorTime, decodeTime,
+                    decodeTime > 0 ? conversionTime / decodeTime : 0.0,
                     static_cast<double>(peak) / 1024.0);
         if (c.copyTarget > 0 && conversionTime / copyTime > c.copyTarget) {
-            std::printf("  above the target of %.1f x the copy time\n", c.copyTarget);
+            std::printf("  above the target of %.1f x the dd time\n", c.copyTarget);
         }
-        peaks.push_back(peak);
+        if (c.floorTarget > 0 && conversionTime / floorTime > c.floorTarget) {
+            std::printf("  above the target of %.1f x the floor time\n", c.floorTarget);
+        }
+        if (perMbRealistic == 0) perMbRealistic = conversionTime / megabytes;
+        if (c.perFrameWindow) {
+            std::printf("  %.2f x the time per MB of %s (target 1.2)\n",
+                        conversionTime / megabytes / perMbRealistic, cases.front().name);
+        }
+        peakAll = std::max(peakAll, peak);
+        const std::string kind = c.kind;
+        if (kind == "realistic" || kind == "worst" || kind == "long")
+            peakSmall = std::max(peakSmall, peak);
         std::remove(copy.c_str());
+        std::remove(floorOutput.c_str());
         if (shortMode) {
             std::remove(input.c_str());
             std::remove(output.c_str());
         }
     }
-    std::printf(
-        "peak memory: at most %.1f MiB (target 8), 256 MiB vs 1 GiB input differ by %.2f MiB\n",
-        static_cast<double>(*std::max_element(peaks.begin(), peaks.end())) / 1024.0,
-        static_cast<double>(std::abs(peaks.back() - peaks.front())) / 1024.0);
+    std::printf("peak memory: (a) to (d) at most %.1f MiB (target 8), every input at most %.1f MiB "
+                "(target 16)\n",
+                static_cast<double>(peakSmall) / 1024.0, static_cast<double>(peakAll) / 1024.0);
 
     if (callgrind) {
         const std::string input = work + "/callgrind.rm";

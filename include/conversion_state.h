@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 // Version text shared by the banner and the AVI tag chunk.
@@ -20,6 +22,12 @@ struct PaletteEntry {
 
 inline constexpr int kPaletteEntries = 256;
 using Palette = std::array<PaletteEntry, kPaletteEntries>;
+static_assert(sizeof(Palette) == 3 * kPaletteEntries, "entries are packed");
+
+// Compares two palettes as whole blocks of bytes.
+inline bool samePalette(const Palette& one, const Palette& other) {
+    return std::memcmp(one.data(), other.data(), sizeof(Palette)) == 0;
+}
 
 // One record of the scratch index file, 12 bytes on disk, one per movie chunk.
 struct ChunkRecord {

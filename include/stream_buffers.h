@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 // A block of bytes left uninitialised: a window or buffer is only ever read
 // where it was filled, and untouched pages of a large one cost nothing.
@@ -36,9 +37,10 @@ struct InputReader {
 // Reads stream, from its start, through a window of the given size.
 void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize);
 
-// Moves the window on, keeping the bytes from keepFrom (a frame's first row,
-// which its rows' seeks come back to) when they leave room to read on; false,
-// with ended or failed set, when nothing more came.
+// Moves the window on, keeping the last few bytes read and the bytes from
+// keepFrom (the first of a run of rows, which their seeks come back to) when
+// they leave room to read on; false, with ended or failed set, when nothing
+// more came.
 bool refillReader(InputReader& reader);
 
 // Seeks to an absolute input position and clears ended; false when the stream
@@ -88,6 +90,16 @@ inline uint32_t readU32(InputReader& reader) {
     return value;
 }
 
+// Pieces of output gathered in order and written out last piece first: a frame's
+// rows, which come top first and go out bottom first.
+struct StagedPieces {
+    ByteBlock bytes;
+    size_t used = 0;
+    std::vector<uint32_t> ends;  // end of each piece in bytes
+    size_t maxPieces = 0;
+    bool lastTakesMore = false;  // the stager may lengthen the last piece
+};
+
 struct OutputWriter {
     std::FILE* stream = nullptr;  // unbuffered: the writer's buffer is the only one
     ByteBlock buffer;
@@ -97,11 +109,20 @@ struct OutputWriter {
     int64_t limit = 0;        // the file never grows past this many bytes
     bool failed = false;      // a write or seek failed
     bool overLimit = false;   // bytes past the limit were refused
+    StagedPieces staged;      // twice the buffer's size
+    bool stagingTooSmall = false;   // the last frame staged did not fit
+    bool chunkSizesFilled = false;  // each movie chunk's size was filled in as it ended
 };
 
 // Writes stream, from its start, through a buffer of the given size; bytes at
 // that would take the file past limit bytes are never written.
 void attachWriter(OutputWriter& writer, std::FILE* stream, size_t bufferSize, int64_t limit);
+
+// Writes bytes at the current position.
+void writeBytes(OutputWriter& writer, const uint8_t* bytes, size_t count);
+
+// Writes the staged pieces, the last one first, and empties the staging.
+void writeStagedReversed(OutputWriter& writer);
 
 // Writes out the buffer; false when the writer has failed or gone over its limit.
 bool flushWriter(OutputWriter& writer);

@@ -37,7 +37,7 @@ bool readChunkRecord(std::FILE* scratch, ChunkRecord& record) {
 }
 
 // Writes one index entry per scratch record, filling each chunk's size field on
-// the way. Returns the number of entries, or -1 when a size field could not be
+// the way unless the chunk writer has filled them all. Returns the number of entries, or -1 when a size field could not be
 // filled in; a record
 // beyond the expected count is counted but not written, so the file never
 // grows past the size planned for it.
@@ -49,7 +49,8 @@ int64_t writeIndexEntries(OutputWriter& output, std::FILE* scratch, int64_t expe
     while (readChunkRecord(scratch, record)) {
         if (entries == expected) return expected + 1;
         ++entries;
-        if (!patchU32(output, record.sizeFieldOffset, record.dataSize)) return -1;
+        if (!output.chunkSizesFilled && !patchU32(output, record.sizeFieldOffset, record.dataSize))
+            return -1;
         if (record.isPalette != 0) {
             writeFourCC(output, kCodePaletteChunk);
             writeU32(output, kAviifNoTime);

@@ -2,16 +2,26 @@
 
 #include <cinttypes>
 #include <cstdint>
+#include <algorithm>
 #include <new>
 #include <vector>
 
 #include "avi/avi_format.h"
 #include "avi/avi_header.h"
 #include "avi/rle8_transcoder.h"
+#include "avi/row_search.h"
+#include "avi/row_staging.h"
 #include "byte_order.h"
 #include "rmfile/rm_format.h"
 
 namespace {
+
+// The most row positions a frame keeps; beyond, every second one is dropped.
+// A build may make it tiny, so that the dropping is crossed often (fuzzing).
+#if !defined(KESTRUP_ROW_MARKS)
+#define KESTRUP_ROW_MARKS 32768
+#endif
+constexpr size_t kMaxRowMarks = KESTRUP_ROW_MARKS;
 
 bool writeChunkRecord(std::FILE* scratch, const ChunkRecord& record) {
     uint8_t bytes[kChunkRecordSize];
@@ -26,6 +36,10 @@ int finishChunk(OutputWriter& output, std::FILE* scratch, int32_t isPalette, int
                 int64_t dataSize) {
     if (outgrowsLimit(output, writerPosition(output))) return 0;
     if (dataSize > gState.largestChunk) gState.largestChunk = dataSize;
+    // Filled now, while the field is most likely still in the buffer; a failure
+    // shows in the writer's state, which the scan checks after every frame.
+    patchU32(output, sizeFieldPos, static_cast<uint32_t>(dataSize));
+    output.chunkSizesFilled = true;
     const ChunkRecord record{isPalette, static_cast<uint32_t>(sizeFieldPos),
                              static_cast<uint32_t>(dataSize)};
     if (!writeChunkRecord(scratch, record) || std::ferror(scratch)) {
@@ -35,84 +49,152 @@ int finishChunk(OutputWriter& output, std::FILE* scratch, int32_t isPalette, int
     return 1;
 }
 
-// Reads words up to and including the first one of the given kind, scanning
-// the input window directly. False when the input ends first; lastKind is then
-// the kind of the last whole word read.
-bool skipPastWordOfKind(InputReader& input, uint16_t kind, uint16_t& lastKind) {
-    const auto kindInHighByte = static_cast<uint8_t>(kind >> 8);
-    constexpr uint64_t kLaneKinds = 0xF000F000F000F000;
-    constexpr uint64_t kLaneLowBits = 0x0001000100010001;
-    constexpr uint64_t kLaneHighBits = 0x8000800080008000;
-    const uint64_t wanted = kind * kLaneLowBits;
-    for (;;) {
-        const uint8_t* const start = input.window.data() + input.next;
-        const uint8_t* const end = start + ((input.filled - input.next) & ~size_t{1});
-        const uint8_t* word = start;
-        // Four words at a time: a lane of the difference is zero only where the
-        // kind is found (a borrow may flag the lane above a match too, so the
-        // exact word is then looked for one by one).
-        for (; end - word >= 8; word += 8) {
-            uint64_t lanes = 0;
-            for (int i = 0; i < 8; ++i)
-                lanes |= static_cast<uint64_t>(word[i]) << (8 * i);
-            const uint64_t difference = (lanes & kLaneKinds) ^ wanted;
-            if (((difference - kLaneLowBits) & ~difference & kLaneHighBits) != 0) break;
-        }
-        for (; word != end; word += 2) {
-            if ((word[1] & 0xF0) == kindInHighByte) {
-                input.next = static_cast<size_t>(word + 2 - input.window.data());
-                lastKind = kind;
-                return true;
-            }
-        }
-        if (end != start) lastKind = static_cast<uint16_t>((end[-1] << 8) & kWordKindMask);
-        input.next = static_cast<size_t>(end - input.window.data());
-        // The window is used up, or one odd byte is left in it: read on word by word.
-        uint16_t value = 0;
-        if (!readU16(input, value)) return false;
-        lastKind = wordKind(value);
-        if (lastKind == kind) return true;
-    }
-}
-
-// Positions of every row's first word, found by walking to each end-of-row word,
-// and of the byte after the end-of-image word. The table grows only with rows
-// actually found, so a header's height never reserves memory by itself.
-int findRows(InputReader& input, std::vector<int64_t>& rowStarts, int64_t& frameEnd) {
-    rowStarts.push_back(readerPosition(input));
-    uint16_t lastKind = kWordKindMask;
-    for (int32_t row = 1; row < gState.height; ++row) {
-        if (!skipPastWordOfKind(input, kEndOfRow, lastKind)) {
-            setErrorText(kInternalErrorFormat, lastKind == kEndOfImage
-                                                   ? kErrorRowEndMissingAfterImageEnd
-                                                   : kErrorRowEndMissing);
-            return 0;
-        }
-        rowStarts.push_back(readerPosition(input));
-    }
-    if (!skipPastWordOfKind(input, kEndOfImage, lastKind)) {
-        setErrorText(kInternalErrorFormat, kErrorImageEndMissing);
-        return 0;
-    }
-    frameEnd = readerPosition(input);
-    return 1;
-}
-
-// Keeps the input window from the frame's first row on for the frame's time.
-struct KeptFrame {
+// Keeps the input window from a run of rows on while they are visited again.
+struct KeptRows {
     InputReader& input;
-    explicit KeptFrame(InputReader& reader) : input(reader) {
+    explicit KeptRows(InputReader& reader) : input(reader) {
         input.keepFrom = readerPosition(input);
     }
-    ~KeptFrame() { input.keepFrom = -1; }
-    KeptFrame(const KeptFrame&) = delete;
-    KeptFrame& operator=(const KeptFrame&) = delete;
+    ~KeptRows() { input.keepFrom = -1; }
+    KeptRows(const KeptRows&) = delete;
+    KeptRows& operator=(const KeptRows&) = delete;
 };
 
 // Size of the frame as an uncompressed 8-bit bitmap, rows padded to 4 bytes.
 int64_t uncompressedFrameSize() {
     const int64_t paddedRow = (static_cast<int64_t>(gState.width) + 3) & ~int64_t{3};
     return paddedRow * gState.height;
+}
+
+int64_t openFrameChunk(OutputWriter& output) {
+    int64_t sizeFieldPos = 0;
+    writeChunkHeader(output, kCodeFrameChunk, &sizeFieldPos);
+    return sizeFieldPos;
+}
+
+// The end-of-bitmap pair, the chunk's size and its record; the input then
+// stands after the frame. dataSize counts the rows written, ok tells whether
+// every one converted.
+int closeFrameChunk(InputReader& input, OutputWriter& output, std::FILE* scratch, int64_t frameEnd,
+                    int64_t sizeFieldPos, int64_t dataSize, int ok) {
+    gState.totalEncodedBytes += static_cast<double>(dataSize);
+    writeU8(output, kRleEscape);
+    writeU8(output, kRleEndOfBitmap);
+    dataSize += 2;
+    if (!ok) return 0;
+    // A chunk of exactly the uncompressed size is taken for an uncompressed frame
+    // by some decoders; a second end-of-bitmap pair, never reached, avoids that.
+    if (dataSize == uncompressedFrameSize()) {
+        writeU8(output, kRleEscape);
+        writeU8(output, kRleEndOfBitmap);
+        dataSize += 2;
+    }
+    seekReader(input, frameEnd);
+    return finishChunk(output, scratch, 0, sizeFieldPos, dataSize);
+}
+
+// The whole frame was staged in one pass: its end, then its rows bottom first.
+int writeStagedFrame(InputReader& input, OutputWriter& output, std::FILE* scratch) {
+    uint16_t lastKind = 0;
+    if (skipWordsOfKind(input, kEndOfImage, 1, lastKind) != 1) {
+        setErrorText(kInternalErrorFormat, kErrorImageEndMissing);
+        return 0;
+    }
+    const int64_t frameEnd = readerPosition(input);
+    const int64_t sizeFieldPos = openFrameChunk(output);
+    const auto dataSize = static_cast<int64_t>(output.staged.used);
+    writeStagedReversed(output);
+    if (outgrowsLimit(output, writerPosition(output))) return 0;
+    return closeFrameChunk(input, output, scratch, frameEnd, sizeFieldPos, dataSize, 1);
+}
+
+// A frame too large to stage whole, written in bands of rows from the bottom
+// one up, each band staged at once where it can be.
+struct FrameInBands {
+    InputReader& input;
+    OutputWriter& output;
+    RowMarks marks;
+    int64_t dataSize = 0;
+    int ok = 1;              // every row written so far converted
+    bool overLimit = false;  // the output outgrew an AVI file
+};
+
+int64_t firstRowOf(const FrameInBands& frame, size_t mark) {
+    return static_cast<int64_t>(mark) * frame.marks.stride;
+}
+
+int64_t rowsOf(const FrameInBands& frame, size_t mark) {
+    return std::min(frame.marks.stride, int64_t{gState.height} - firstRowOf(frame, mark));
+}
+
+int64_t endOf(const FrameInBands& frame, size_t mark) {
+    return mark + 1 < frame.marks.starts.size() ? frame.marks.starts[mark + 1]
+                                                : frame.marks.frameEnd;
+}
+
+bool outgrew(FrameInBands& frame) {
+    frame.overLimit = outgrowsLimit(frame.output, writerPosition(frame.output));
+    return frame.overLimit;
+}
+
+// The rows from mark on, one at a time, bottom first, through transcodeRow,
+// which reports what it finds wrong. False when the frame stops here.
+bool writeRowsOneByOne(FrameInBands& frame, size_t mark) {
+    InputReader& input = frame.input;
+    std::vector<int64_t> rowStarts;
+    seekReader(input, frame.marks.starts[mark]);
+    const KeptRows keptRows(input);
+    rowStarts.push_back(readerPosition(input));
+    uint16_t lastKind = 0;
+    for (int64_t row = 1; row < rowsOf(frame, mark); ++row) {
+        skipWordsOfKind(input, kEndOfRow, 1, lastKind);  // found before by findRowMarks
+        rowStarts.push_back(readerPosition(input));
+    }
+    for (auto row = rowStarts.rbegin(); row != rowStarts.rend(); ++row) {
+        seekReader(input, *row);
+        frame.dataSize += transcodeRow(input, frame.output, frame.ok);
+        if (outgrew(frame) || !frame.ok) return false;
+    }
+    return true;
+}
+
+// The rows of marks first to last, bottom first. False when the frame stops here.
+bool writeBand(FrameInBands& frame, size_t first, size_t last) {
+    seekReader(frame.input, frame.marks.starts[first]);
+    const int64_t rows = firstRowOf(frame, last) + rowsOf(frame, last) - firstRowOf(frame, first);
+    const StageResult staged = stageRows(frame.input, frame.output.staged, rows);
+    if (staged == StageResult::kStaged) {
+        frame.dataSize += static_cast<int64_t>(frame.output.staged.used);
+        writeStagedReversed(frame.output);
+        return !outgrew(frame);
+    }
+    if (staged == StageResult::kFull && first < last) {
+        const size_t middle = first + (last - first) / 2;
+        return writeBand(frame, middle + 1, last) && writeBand(frame, first, middle);
+    }
+    for (size_t mark = last + 1; mark-- > first;) {
+        if (!writeRowsOneByOne(frame, mark)) return false;
+    }
+    return true;
+}
+
+// False when the output outgrew its limit; a row that did not convert stops the
+// bands with frame.ok 0. Bands of rows whose words fit in a quarter of the input window, so that after
+// the seek back to a band the bands above it are in the window too.
+bool writeBands(FrameInBands& frame) {
+    const auto span = static_cast<int64_t>(frame.input.window.size() / 4);
+    const auto maxRows = static_cast<int64_t>(frame.output.staged.maxPieces);
+    for (size_t last = frame.marks.starts.size(); last-- > 0;) {
+        size_t first = last;
+        while (first > 0 && endOf(frame, last) - frame.marks.starts[first - 1] <= span &&
+               firstRowOf(frame, last) + rowsOf(frame, last) - firstRowOf(frame, first - 1) <=
+                   maxRows) {
+            --first;
+        }
+        if (!writeBand(frame, first, last)) return !frame.overLimit;
+        last = first;
+    }
+    return true;
 }
 
 }  // namespace
@@ -142,38 +224,24 @@ int writePaletteChunk(const Palette& palette, OutputWriter& output, std::FILE* s
 }
 
 int writeFrameChunk(InputReader& input, OutputWriter& output, std::FILE* scratch) {
-    std::vector<int64_t> rowStarts;
-    int64_t frameEnd = 0;
-    // The rows are visited again, bottom first: the window keeps them while it can.
-    const KeptFrame keptFrame(input);
+    const int64_t frameStart = readerPosition(input);
+    // Frames share their size: after one too large to stage, go straight to two passes.
+    if (!output.stagingTooSmall) {
+        const StageResult staged = stageRows(input, output.staged, gState.height);
+        if (staged == StageResult::kStaged) return writeStagedFrame(input, output, scratch);
+        output.stagingTooSmall = staged == StageResult::kFull;
+        seekReader(input, frameStart);
+    }
+    FrameInBands frame{input, output, {}};
     try {
-        if (!findRows(input, rowStarts, frameEnd)) return 0;
+        if (!findRowMarks(input, gState.height, kMaxRowMarks, frame.marks)) return 0;
     } catch (const std::bad_alloc&) {
         setErrorText("Out of memory.");
         return 0;
     }
-
-    int64_t sizeFieldPos = 0;
-    writeChunkHeader(output, kCodeFrameChunk, &sizeFieldPos);
-    int64_t dataSize = 0;
-    int ok = 1;
-    for (auto row = rowStarts.rbegin(); row != rowStarts.rend() && ok; ++row) {
-        seekReader(input, *row);
-        dataSize += transcodeRow(input, output, ok);
-        if (outgrowsLimit(output, writerPosition(output))) return 0;
-    }
-    gState.totalEncodedBytes += static_cast<double>(dataSize);
-    writeU8(output, kRleEscape);
-    writeU8(output, kRleEndOfBitmap);
-    dataSize += 2;
-    if (!ok) return 0;
-    // A chunk of exactly the uncompressed size is taken for an uncompressed frame
-    // by some decoders; a second end-of-bitmap pair, never reached, avoids that.
-    if (dataSize == uncompressedFrameSize()) {
-        writeU8(output, kRleEscape);
-        writeU8(output, kRleEndOfBitmap);
-        dataSize += 2;
-    }
-    seekReader(input, frameEnd);
-    return finishChunk(output, scratch, 0, sizeFieldPos, dataSize);
+    const int64_t sizeFieldPos = openFrameChunk(output);
+    if (!writeBands(frame)) return 0;
+    output.stagingTooSmall = frame.dataSize > static_cast<int64_t>(output.staged.bytes.size());
+    return closeFrameChunk(input, output, scratch, frame.marks.frameEnd, sizeFieldPos,
+                           frame.dataSize, frame.ok);
 }

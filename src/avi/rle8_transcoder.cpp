@@ -6,16 +6,14 @@
 #include <cstring>
 
 #include "avi/avi_format.h"
+#include "avi/word_vectors.h"
 #include "console_output.h"
 #include "conversion_state.h"
 #include "rmfile/rm_format.h"
 
 namespace {
 
-// The most bytes one repeat count can become: 4095 pixels in pairs of up to 255.
-constexpr ptrdiff_t kLongestRunBytes = 2 * ((kWordValueMask + kRleMaxRun - 1) / kRleMaxRun);
-
-enum class FastStop { kEndOfRow, kCareful };
+static_assert(kLongestRunBytes == 2 * ((kWordValueMask + kRleMaxRun - 1) / kRleMaxRun));
 
 // A 32-bit value loaded from memory in the machine's order, as the file's.
 inline uint32_t littleEndian32(uint32_t loaded) {
@@ -23,31 +21,42 @@ inline uint32_t littleEndian32(uint32_t loaded) {
     return loaded;
 }
 
-// Converts the common words of a row straight from the input window into the
-// output buffer: single pixels, repeat runs with their colour, and the row's end.
-// Stops at anything else (an error, the edge of the window or of the buffer),
-// which transcodeRow then takes word by word.
-FastStop transcodeInWindow(InputReader& input, OutputWriter& output, int64_t& count) {
-    const uint8_t* in = input.window.data() + input.next;
-    const uint8_t* const inEnd = input.window.data() + input.filled;
-    uint8_t* out = output.buffer.data() + output.used;
-    uint8_t* const outStart = out;
-    uint8_t* const outEnd = output.buffer.data() + output.buffer.size();
-    const auto stopAt = [&](FastStop stop) {
-        input.next = static_cast<size_t>(in - input.window.data());
-        output.used = static_cast<size_t>(out - output.buffer.data());
-        count += out - outStart;
+}  // namespace
+
+TranscodeStop transcodeSpan(const uint8_t*& inAt, const uint8_t* inEnd, uint8_t*& outAt,
+                            uint8_t* outEnd) {
+    const uint8_t* in = inAt;
+    uint8_t* out = outAt;
+    const auto stopAt = [&](TranscodeStop stop) {
+        inAt = in;
+        outAt = out;
         return stop;
     };
     for (;;) {
         // Words that surely fit, unchecked: each has itself and the word after it
-        // in the window, and room for its longest output in the buffer.
+        // in the input, and room for its longest output.
         const ptrdiff_t words = std::min((inEnd - in) / 2 - 1, (outEnd - out) / kLongestRunBytes);
-        if (words <= 0) return stopAt(FastStop::kCareful);
+        if (words <= 0) return stopAt(TranscodeStop::kCareful);
         const uint8_t* const batchEnd = in + 2 * words;
         while (in < batchEnd) {
-            // Two words at once: most of a row is repeat counts of 1..255 with a
-            // colour up to 255, whose high bytes are then 0x00 and 0x30 exactly.
+            // Most of a row is repeat runs or single pixels, several in a row;
+            // the first word's high byte tells which may follow.
+            if (batchEnd - in >= static_cast<ptrdiff_t>(2 * wordvec::kBytes)) {
+                if (in[1] == wordvec::kSingleHigh) {
+                    const size_t singles = wordvec::singlesToRle(in, out);
+                    in += 2 * singles;
+                    out += 2 * singles;
+                    continue;
+                }
+                const size_t pairs = wordvec::pairsToRle(in, out);
+                if (pairs > 0) {
+                    in += 4 * pairs;
+                    out += 2 * pairs;
+                    continue;
+                }
+            }
+            // Two words at once: repeat counts of 1..255 with a colour up to 255
+            // have the high bytes 0x00 and 0x30 exactly.
             uint32_t pair;
             std::memcpy(&pair, in, sizeof pair);
             pair = littleEndian32(pair);
@@ -55,15 +64,6 @@ FastStop transcodeInWindow(InputReader& input, OutputWriter& output, int64_t& co
                 out[0] = static_cast<uint8_t>(pair);
                 out[1] = static_cast<uint8_t>(pair >> 16);
                 out += 2;
-                in += 4;
-                continue;
-            }
-            if ((pair & 0xFF00FF00u) == 0x10001000u) {  // two single pixels
-                out[0] = 1;
-                out[1] = static_cast<uint8_t>(pair);
-                out[2] = 1;
-                out[3] = static_cast<uint8_t>(pair >> 16);
-                out += 4;
                 in += 4;
                 continue;
             }
@@ -81,13 +81,13 @@ FastStop transcodeInWindow(InputReader& input, OutputWriter& output, int64_t& co
                 out[1] = kRleEndOfLine;
                 out += 2;
                 in += 2;
-                return stopAt(FastStop::kEndOfRow);
+                return stopAt(TranscodeStop::kEndOfRow);
             }
             const auto colourWord = static_cast<uint16_t>(pair >> 16);
             int run = wordValue(word);
             if (kind != kRepeatCount || run == 0 || wordKind(colourWord) != kColour ||
                 wordValue(colourWord) > kMaxColourIndex) {
-                return stopAt(FastStop::kCareful);
+                return stopAt(TranscodeStop::kCareful);
             }
             const auto colour = static_cast<uint8_t>(colourWord);
             for (; run > kRleMaxRun; run -= kRleMaxRun) {
@@ -103,6 +103,21 @@ FastStop transcodeInWindow(InputReader& input, OutputWriter& output, int64_t& co
     }
 }
 
+namespace {
+
+// transcodeSpan from the input window into the output buffer.
+TranscodeStop transcodeInWindow(InputReader& input, OutputWriter& output, int64_t& count) {
+    const uint8_t* in = input.window.data() + input.next;
+    uint8_t* out = output.buffer.data() + output.used;
+    uint8_t* const outStart = out;
+    const TranscodeStop stop = transcodeSpan(in, input.window.data() + input.filled, out,
+                                             output.buffer.data() + output.buffer.size());
+    input.next = static_cast<size_t>(in - input.window.data());
+    output.used = static_cast<size_t>(out - output.buffer.data());
+    count += out - outStart;
+    return stop;
+}
+
 }  // namespace
 
 int64_t transcodeRow(InputReader& input, OutputWriter& output, int& ok) {
@@ -110,7 +125,7 @@ int64_t transcodeRow(InputReader& input, OutputWriter& output, int& ok) {
     int64_t count = 0;
     for (;;) {
         // After a zero repeat count the row's end must not become an end of line.
-        if (ok == 1 && transcodeInWindow(input, output, count) == FastStop::kEndOfRow) {
+        if (ok == 1 && transcodeInWindow(input, output, count) == TranscodeStop::kEndOfRow) {
             return count;
         }
         uint16_t word = 0;

@@ -1,5 +1,6 @@
 #include "stream_buffers.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "byte_order.h"
@@ -11,15 +12,23 @@ void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize) {
     std::setvbuf(stream, nullptr, _IONBF, 0);  // the window is the buffer
 }
 
+namespace {
+
+// The last bytes read stay in the window when it moves on, so that stepping
+// back over a word or a frame mark just read needs no new read.
+constexpr size_t kStepBackReach = 8;
+
+}  // namespace
+
 bool refillReader(InputReader& reader) {
     if (reader.failed) return false;
     const int64_t windowEnd = reader.windowStart + static_cast<int64_t>(reader.filled);
-    size_t kept = 0;
+    size_t kept = std::min(reader.filled, std::min(kStepBackReach, reader.window.size() / 2));
     if (reader.keepFrom >= reader.windowStart && reader.keepFrom < windowEnd &&
         windowEnd - reader.keepFrom <= static_cast<int64_t>(reader.window.size() / 8 * 7)) {
-        kept = static_cast<size_t>(windowEnd - reader.keepFrom);
-        std::memmove(reader.window.data(), reader.window.data() + reader.filled - kept, kept);
+        kept = std::max(kept, static_cast<size_t>(windowEnd - reader.keepFrom));
     }
+    std::memmove(reader.window.data(), reader.window.data() + reader.filled - kept, kept);
     reader.windowStart = windowEnd - static_cast<int64_t>(kept);
     reader.next = kept;
     reader.filled = kept + std::fread(reader.window.data() + kept, 1, reader.window.size() - kept,
@@ -68,7 +77,30 @@ void attachWriter(OutputWriter& writer, std::FILE* stream, size_t bufferSize, in
     writer.stream = stream;
     writer.buffer.allocate(bufferSize);
     writer.limit = limit;
+    writer.staged.bytes.allocate(2 * bufferSize);
+    writer.staged.maxPieces = std::max<size_t>(2, bufferSize / 8);
     std::setvbuf(stream, nullptr, _IONBF, 0);  // the buffer is the writer's own
+}
+
+void writeBytes(OutputWriter& writer, const uint8_t* bytes, size_t count) {
+    while (count > 0) {
+        if (writer.used == writer.buffer.size()) flushWriter(writer);
+        const size_t piece = std::min(count, writer.buffer.size() - writer.used);
+        std::memcpy(writer.buffer.data() + writer.used, bytes, piece);
+        writer.used += piece;
+        bytes += piece;
+        count -= piece;
+    }
+}
+
+void writeStagedReversed(OutputWriter& writer) {
+    StagedPieces& staged = writer.staged;
+    for (size_t piece = staged.ends.size(); piece > 0; --piece) {
+        const size_t start = piece > 1 ? staged.ends[piece - 2] : 0;
+        writeBytes(writer, staged.bytes.data() + start, staged.ends[piece - 1] - start);
+    }
+    staged.used = 0;
+    staged.ends.clear();
 }
 
 bool flushWriter(OutputWriter& writer) {

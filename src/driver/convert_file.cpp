@@ -17,8 +17,9 @@ namespace {
 
 constexpr const char* kScratchPrefix = "kesidx";
 
-// Large enough for a whole 1024 x 768 frame of single-pixel words, so that the
-// row seeks of a frame stay inside the window instead of reading the file again.
+// A frame is staged in twice the output buffer's size (a whole 1024 x 768 frame
+// of single-pixel words fits); a larger one is written in bands of a quarter of
+// the input window, which after the seek back to a band holds the bands above it.
 // A build may make them tiny, so that every edge of them is crossed (fuzzing).
 #if !defined(KESTRUP_INPUT_WINDOW_SIZE)
 #define KESTRUP_INPUT_WINDOW_SIZE (size_t{2} << 20)

@@ -39,6 +39,16 @@ int checkFrameHeader(InputReader& input) {
 
 void readPalette(InputReader& input, Palette& palette) {
     // Each table word carries its intensity in the low byte; the high byte is noise.
+    constexpr auto kEntries = static_cast<size_t>(kPaletteEntries);
+    constexpr size_t kTablesBytes = 3 * 2 * kEntries;
+    if (input.filled - input.next >= kTablesBytes) {  // straight from the window
+        const uint8_t* const tables = input.window.data() + input.next;
+        for (size_t i = 0; i < kEntries; ++i) {
+            palette[i] = {tables[2 * i], tables[2 * (kEntries + i)], tables[2 * (2 * kEntries + i)]};
+        }
+        input.next += kTablesBytes;
+        return;
+    }
     uint16_t word = 0;
     for (PaletteEntry& entry : palette) {
         entry.red = readU16(input, word) ? static_cast<uint8_t>(word) : 0;

@@ -1,6 +1,8 @@
 #include "rmfile/frame_scan.h"
 
+#include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "avi/avi_header.h"
 #include "avi/movie_chunks.h"
@@ -42,12 +44,37 @@ bool findNextFrame(InputReader& input) {
     return missedMark;
 }
 
+// A frame's colour tables as they stand in the input: a frame whose tables are
+// the same bytes as the frame before it has the same palette.
+struct TableBytes {
+    std::array<uint8_t, 3 * 2 * kPaletteEntries> bytes{};
+    bool held = false;
+};
+
+// Reads the frame's colour tables into the frame palette, unless they are the
+// bytes of the previous frame's, which the frame palette then still holds.
+void readFramePalette(InputReader& input, TableBytes& previous) {
+    const size_t size = previous.bytes.size();
+    if (input.filled - input.next >= size) {
+        const uint8_t* const tables = input.window.data() + input.next;
+        if (previous.held && std::memcmp(tables, previous.bytes.data(), size) == 0) {
+            input.next += size;
+            return;
+        }
+        std::memcpy(previous.bytes.data(), tables, size);
+        previous.held = true;
+    } else {
+        previous.held = false;
+    }
+    readPalette(input, gState.framePalette);
+}
+
 // With multiPalette a palette-change chunk goes ahead of every frame whose table
 // differs from the palette a player has in effect at that point.
 int writePaletteChangeIfNeeded(OutputWriter& output, std::FILE* scratch, bool multiPalette,
                                Palette& paletteInEffect, bool& multipleTables) {
-    if (gState.framePalette != gState.referencePalette) multipleTables = true;
-    if (!multiPalette || gState.framePalette == paletteInEffect) return 1;
+    if (!samePalette(gState.framePalette, gState.referencePalette)) multipleTables = true;
+    if (!multiPalette || samePalette(gState.framePalette, paletteInEffect)) return 1;
     if (!writePaletteChunk(gState.framePalette, output, scratch)) return 0;
     ++gState.paletteChangeCount;
     paletteInEffect = gState.framePalette;
@@ -101,6 +128,7 @@ int scanFrames(InputReader& input, OutputWriter& output, std::FILE* scratch, int
     } else {
         startAvi(input, output, framesPerSecond);
         Palette paletteInEffect = gState.referencePalette;
+        TableBytes previousTables;
         if (dotInterval > 0) printToStandardError("\n");
         for (;;) {
             if (!checkFrameHeader(input)) {
@@ -108,7 +136,7 @@ int scanFrames(InputReader& input, OutputWriter& output, std::FILE* scratch, int
                 break;
             }
             seekReader(input, readerPosition(input) + kFrameHeaderSize);
-            readPalette(input, gState.framePalette);
+            readFramePalette(input, previousTables);
             uint16_t word = 0;
             if (!readU16(input, word) || wordKind(word) != kBeginImage) {
                 setErrorText(kInternalErrorFormat, kErrorBeginImage);
