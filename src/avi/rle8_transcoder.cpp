@@ -41,17 +41,31 @@ TranscodeStop transcodeSpan(const uint8_t*& inAt, const uint8_t* inEnd, uint8_t*
         while (in < batchEnd) {
             // Most of a row is repeat runs or single pixels, several in a row;
             // the first word's high byte tells which may follow.
-            if (batchEnd - in >= static_cast<ptrdiff_t>(2 * wordvec::kBytes)) {
+            // A full eight is taken as a sign that more of the same follow.
+            constexpr auto kVectorReach = static_cast<ptrdiff_t>(2 * wordvec::kBytes);
+            if (batchEnd - in >= kVectorReach) {
                 if (in[1] == wordvec::kSingleHigh) {
-                    const size_t singles = wordvec::singlesToRle(in, out);
-                    in += 2 * singles;
-                    out += 2 * singles;
+                    // Sixteen at a time while all are singles, then the rest of them.
+                    while (batchEnd - in >= kVectorReach && wordvec::sixteenSinglesToRle(in, out)) {
+                        in += kVectorReach;
+                        out += kVectorReach;
+                    }
+                    if (batchEnd - in >= kVectorReach) {
+                        const size_t singles = wordvec::singlesToRle(in, out);
+                        in += 2 * singles;
+                        out += 2 * singles;
+                    }
                     continue;
                 }
-                const size_t pairs = wordvec::pairsToRle(in, out);
+                size_t pairs = wordvec::pairsToRle(in, out);
                 if (pairs > 0) {
                     in += 4 * pairs;
                     out += 2 * pairs;
+                    while (pairs == wordvec::kWords && batchEnd - in >= kVectorReach) {
+                        pairs = wordvec::pairsToRle(in, out);
+                        in += 4 * pairs;
+                        out += 2 * pairs;
+                    }
                     continue;
                 }
             }

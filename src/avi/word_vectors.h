@@ -68,6 +68,25 @@ inline size_t singlesToRle(const uint8_t* in, uint8_t* out) {
     return static_cast<size_t>(std::countr_one(mask));
 }
 
+// Sixteen single-pixel words of colours 0..255 (32 bytes in) become sixteen pairs
+// of count 1 (32 bytes out) when all of them are such; false, nothing written, else.
+inline bool sixteenSinglesToRle(const uint8_t* in, uint8_t* out) {
+    const __m128i first = load(in);
+    const __m128i second = load(in + kBytes);
+    const __m128i highBytes = _mm_set1_epi16(static_cast<short>(0xFF00));
+    const __m128i singleHigh = _mm_set1_epi16(kSingleHigh << 8);
+    const int mask = _mm_movemask_epi8(
+        _mm_packs_epi16(_mm_cmpeq_epi16(_mm_and_si128(first, highBytes), singleHigh),
+                        _mm_cmpeq_epi16(_mm_and_si128(second, highBytes), singleHigh)));
+    if (mask != 0xFFFF) return false;
+    const __m128i countOne = _mm_set1_epi16(1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_or_si128(_mm_slli_epi16(first, 8), countOne));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + kBytes),
+                     _mm_or_si128(_mm_slli_epi16(second, 8), countOne));
+    return true;
+}
+
 // Bit i set when word i of the eight is of the given kind (top four bits).
 inline unsigned kindMask(const uint8_t* in, uint16_t kind) {
     const __m128i kinds =
@@ -98,6 +117,17 @@ inline size_t singlesToRle(const uint8_t* in, uint8_t* out) {
         out[1] = in[0];
     }
     return singles;
+}
+
+inline bool sixteenSinglesToRle(const uint8_t* in, uint8_t* out) {
+    for (size_t i = 0; i < 2 * kWords; ++i) {
+        if (in[2 * i + 1] != kSingleHigh) return false;
+    }
+    for (size_t i = 0; i < 2 * kWords; ++i) {
+        out[2 * i] = 1;
+        out[2 * i + 1] = in[2 * i];
+    }
+    return true;
 }
 
 inline unsigned kindMask(const uint8_t* in, uint16_t kind) {
