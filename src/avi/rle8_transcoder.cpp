@@ -66,6 +66,14 @@ TranscodeStop transcodeSpan(const uint8_t*& inAt, const uint8_t* inEnd, uint8_t*
                         in += 4 * pairs;
                         out += 2 * pairs;
                     }
+                    // Rows mostly end right after their runs.
+                    if (in < batchEnd && wordKind(static_cast<uint16_t>(in[1] << 8)) == kEndOfRow) {
+                        out[0] = kRleEscape;
+                        out[1] = kRleEndOfLine;
+                        out += 2;
+                        in += 2;
+                        return stopAt(TranscodeStop::kEndOfRow);
+                    }
                     continue;
                 }
             }

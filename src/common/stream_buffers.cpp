@@ -97,7 +97,13 @@ void writeStagedReversed(OutputWriter& writer) {
     StagedPieces& staged = writer.staged;
     for (size_t piece = staged.ends.size(); piece > 0; --piece) {
         const size_t start = piece > 1 ? staged.ends[piece - 2] : 0;
-        writeBytes(writer, staged.bytes.data() + start, staged.ends[piece - 1] - start);
+        const size_t length = staged.ends[piece - 1] - start;
+        if (writer.buffer.size() - writer.used >= length) {  // the common case, short rows
+            std::memcpy(writer.buffer.data() + writer.used, staged.bytes.data() + start, length);
+            writer.used += length;
+            continue;
+        }
+        writeBytes(writer, staged.bytes.data() + start, length);
     }
     staged.used = 0;
     staged.ends.clear();
