@@ -20,9 +20,11 @@ constexpr const char* kScratchPrefix = "kesidx";
 // A frame is staged in twice the output buffer's size (a whole 1024 x 768 frame
 // of single-pixel words fits); a larger one is written in bands of a quarter of
 // the input window, which after the seek back to a band holds the bands above it.
+// The window is no larger than the output buffer: with less memory touched per
+// read, the conversion ran a few per cent faster for every input shape measured.
 // A build may make them tiny, so that every edge of them is crossed (fuzzing).
 #if !defined(KESTRUP_INPUT_WINDOW_SIZE)
-#define KESTRUP_INPUT_WINDOW_SIZE (size_t{2} << 20)
+#define KESTRUP_INPUT_WINDOW_SIZE (size_t{1} << 20)
 #endif
 #if !defined(KESTRUP_OUTPUT_BUFFER_SIZE)
 #define KESTRUP_OUTPUT_BUFFER_SIZE (size_t{1} << 20)
