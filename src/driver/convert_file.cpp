@@ -66,6 +66,7 @@ struct CreatedFile {
     }
     // Stops removing the file, on every way out and on an interrupt.
     void release() {
+        if (path == nullptr) return;  // never armed: a device or pipe
         name(nullptr);
         path = nullptr;
     }
@@ -127,10 +128,17 @@ bool openOutputInPlace(OutputPlan& plan, StreamOwner& output, CreatedFile& outpu
 }
 
 // Closes the output; a complete file written beside the output then takes its
-// place, with the replaced file's permissions or a new file's usual ones.
+// place, with the replaced file's permissions or a new file's usual ones. A
+// complete output, wherever written, is no longer removed by an interrupt.
 // False when data did not reach the file or it could not be put in place.
 bool closeOutput(OutputPlan& plan, StreamOwner& output, CreatedFile& outputFile, bool complete) {
-    if (!complete || plan.tempPath.empty()) return output.close();
+    if (!complete) return output.close();
+    if (plan.tempPath.empty()) {
+        if (!output.close()) return false;
+        InterruptHold hold;
+        outputFile.release();
+        return true;
+    }
     if (plan.kind != PathKind::kRegular || !copyPermissions(plan.target, output.stream)) {
         setUsualPermissions(output.stream);
     }
