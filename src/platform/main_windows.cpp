@@ -4,11 +4,9 @@
 #include <vector>
 
 #include "cli/kestrup_main.h"
-#include "platform/file_system.h"
 #include "platform/wide_text_windows.h"
 
 int wmain(int argc, wchar_t** argv) {
-    openMissingStandardStreams();
     std::vector<std::string> arguments;
     for (int i = 0; i < argc; ++i)
         arguments.push_back(toUtf8(argv[i]));
