@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <vector>
 
 // A block of bytes left uninitialised: a window or buffer is only ever read
 // where it was filled, and untouched pages of a large one cost nothing.
@@ -93,12 +92,18 @@ inline uint32_t readU32(InputReader& reader) {
 // Pieces of output gathered in order and written out last piece first: a frame's
 // rows, which come top first and go out bottom first.
 struct StagedPieces {
-    ByteBlock bytes;
+    ByteBlock bytes;             // capacity bytes, then kStagingSlack more
+    size_t capacity = 0;
     size_t used = 0;
-    std::vector<uint32_t> ends;  // end of each piece in bytes
+    std::unique_ptr<uint32_t[]> ends;  // ends[0] is 0; ends[i] ends piece i (i <= pieces)
+    size_t pieces = 0;
     size_t maxPieces = 0;
     bool lastTakesMore = false;  // the stager may lengthen the last piece
 };
+
+// Pieces are copied in whole blocks of this many bytes, which may read past
+// the staging's capacity and write past the end of a piece.
+inline constexpr size_t kStagingSlack = 32;
 
 struct OutputWriter {
     std::FILE* stream = nullptr;  // unbuffered: the writer's buffer is the only one

@@ -34,10 +34,11 @@ inline int highBytesMatch(__m128i words, __m128i highBytes) {
                         highBytes));
 }
 
-// The leading repeat counts of 1..255 followed by a colour word of 0..255,
-// up to eight such pairs (32 bytes in), become RLE8 pairs (2 bytes out each).
-// Returns how many; up to 16 bytes at out may be written whatever the count.
-inline size_t pairsToRle(const uint8_t* in, uint8_t* out) {
+// Eight pairs of a repeat count of 1..255 and a colour word of 0..255 (32 bytes
+// in) become eight RLE8 pairs (16 bytes out), written whatever the words are.
+// Returns a nibble per pair: 0 when all eight are such, else the lowest set
+// bit falls in the nibble of the first pair that is not.
+inline uint32_t pairsToRleMisfits(const uint8_t* in, uint8_t* out) {
     const __m128i first = load(in);
     const __m128i second = load(in + kBytes);
     // Per pair of words, bytes count-low, count-high, colour-low, colour-high:
@@ -52,7 +53,7 @@ inline size_t pairsToRle(const uint8_t* in, uint8_t* out) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
                      _mm_packus_epi16(_mm_and_si128(first, lowBytes),
                                       _mm_and_si128(second, lowBytes)));
-    return wrong == 0 ? kWords : static_cast<size_t>(std::countr_zero(wrong)) / 4;
+    return wrong;
 }
 
 // The leading single-pixel words of colours 0..255, up to eight (16 bytes in),
@@ -99,14 +100,13 @@ inline unsigned kindMask(const uint8_t* in, uint16_t kind) {
 
 #else
 
-inline size_t pairsToRle(const uint8_t* in, uint8_t* out) {
-    size_t pairs = 0;
-    for (; pairs < kWords; ++pairs, in += 4, out += 2) {
-        if (in[1] != kCountHigh || in[0] == 0 || in[3] != kColourHigh) break;
+inline uint32_t pairsToRleMisfits(const uint8_t* in, uint8_t* out) {
+    for (uint32_t pair = 0; pair < kWords; ++pair, in += 4, out += 2) {
+        if (in[1] != kCountHigh || in[0] == 0 || in[3] != kColourHigh) return 1u << (4 * pair);
         out[0] = in[0];
         out[1] = in[2];
     }
-    return pairs;
+    return 0;
 }
 
 inline size_t singlesToRle(const uint8_t* in, uint8_t* out) {
@@ -139,6 +139,14 @@ inline unsigned kindMask(const uint8_t* in, uint16_t kind) {
 }
 
 #endif
+
+// The leading repeat counts of 1..255 followed by a colour word of 0..255,
+// up to eight such pairs (32 bytes in), become RLE8 pairs (2 bytes out each).
+// Returns how many; up to 16 bytes at out may be written whatever the count.
+inline size_t pairsToRle(const uint8_t* in, uint8_t* out) {
+    const uint32_t misfits = pairsToRleMisfits(in, out);
+    return misfits == 0 ? kWords : static_cast<size_t>(std::countr_zero(misfits)) / 4;
+}
 
 // Number of set bits in a mask of eight, without the library call that a
 // processor lacking a bit-count instruction would otherwise make.

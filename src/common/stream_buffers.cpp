@@ -77,8 +77,12 @@ void attachWriter(OutputWriter& writer, std::FILE* stream, size_t bufferSize, in
     writer.stream = stream;
     writer.buffer.allocate(bufferSize);
     writer.limit = limit;
-    writer.staged.bytes.allocate(2 * bufferSize);
+    writer.staged.capacity = 2 * bufferSize;
+    writer.staged.bytes.allocate(writer.staged.capacity + kStagingSlack);
     writer.staged.maxPieces = std::max<size_t>(2, bufferSize / 8);
+    // Left uninitialised, as the windows are: only the entries in use are touched.
+    writer.staged.ends.reset(new uint32_t[writer.staged.maxPieces + 1]);
+    writer.staged.ends[0] = 0;
     std::setvbuf(stream, nullptr, _IONBF, 0);  // the buffer is the writer's own
 }
 
@@ -95,18 +99,31 @@ void writeBytes(OutputWriter& writer, const uint8_t* bytes, size_t count) {
 
 void writeStagedReversed(OutputWriter& writer) {
     StagedPieces& staged = writer.staged;
-    for (size_t piece = staged.ends.size(); piece > 0; --piece) {
-        const size_t start = piece > 1 ? staged.ends[piece - 2] : 0;
-        const size_t length = staged.ends[piece - 1] - start;
-        if (writer.buffer.size() - writer.used >= length) {  // the common case, short rows
-            std::memcpy(writer.buffer.data() + writer.used, staged.bytes.data() + start, length);
-            writer.used += length;
-            continue;
+    const uint8_t* const from = staged.bytes.data();
+    const uint32_t* const ends = staged.ends.get();
+    for (size_t piece = staged.pieces; piece > 0;) {
+        // The common case, short rows: whole blocks, each piece's last one
+        // running on into bytes that the next piece or nothing at all will use.
+        uint8_t* const bufferStart = writer.buffer.data();
+        uint8_t* to = bufferStart + writer.used;
+        uint8_t* const toEnd = bufferStart + writer.buffer.size();
+        for (; piece > 0; --piece) {
+            const size_t start = ends[piece - 1];
+            const size_t length = ends[piece] - start;
+            if (static_cast<size_t>(toEnd - to) < length + kStagingSlack) break;
+            for (size_t at = 0; at < length; at += kStagingSlack) {
+                std::memcpy(to + at, from + start + at, kStagingSlack);
+            }
+            to += length;
         }
-        writeBytes(writer, staged.bytes.data() + start, length);
+        writer.used = static_cast<size_t>(to - bufferStart);
+        if (piece == 0) break;
+        const size_t start = ends[piece - 1];
+        writeBytes(writer, from + start, ends[piece] - start);
+        --piece;
     }
     staged.used = 0;
-    staged.ends.clear();
+    staged.pieces = 0;
 }
 
 bool flushWriter(OutputWriter& writer) {
