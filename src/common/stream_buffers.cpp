@@ -18,27 +18,57 @@ namespace {
 // back over a word or a frame mark just read needs no new read.
 constexpr size_t kStepBackReach = 8;
 
-}  // namespace
+// The input is read a piece at a time, so that the bytes just read are still
+// in the processor's cache when they are used. A piece goes to the window's
+// start, which is cached too, unless bytes from keepFrom are kept for seeks
+// back: then it goes after them while there is room.
+constexpr size_t kLargestReadPiece = size_t{256} << 10;
 
-bool refillReader(InputReader& reader) {
-    if (reader.failed) return false;
+size_t readPieceSize(const InputReader& reader) {
+    return std::clamp<size_t>(reader.window.size() / 4, 1, kLargestReadPiece);
+}
+
+bool keepsRows(const InputReader& reader) {
+    return reader.keepFrom >= reader.windowStart &&
+           reader.keepFrom < reader.windowStart + static_cast<int64_t>(reader.filled);
+}
+
+// Moves the bytes worth keeping to the window's start.
+void slideWindow(InputReader& reader) {
     const int64_t windowEnd = reader.windowStart + static_cast<int64_t>(reader.filled);
     size_t kept = std::min(reader.filled, std::min(kStepBackReach, reader.window.size() / 2));
-    if (reader.keepFrom >= reader.windowStart && reader.keepFrom < windowEnd &&
+    if (keepsRows(reader) &&
         windowEnd - reader.keepFrom <= static_cast<int64_t>(reader.window.size() / 8 * 7)) {
         kept = std::max(kept, static_cast<size_t>(windowEnd - reader.keepFrom));
     }
     std::memmove(reader.window.data(), reader.window.data() + reader.filled - kept, kept);
     reader.windowStart = windowEnd - static_cast<int64_t>(kept);
-    reader.next = kept;
-    reader.filled = kept + std::fread(reader.window.data() + kept, 1, reader.window.size() - kept,
-                                      reader.stream);
-    if (reader.filled > kept) return true;
-    if (std::ferror(reader.stream)) {
-        reader.failed = true;
-    } else {
-        reader.ended = true;
+    reader.next -= reader.filled - kept;
+    reader.filled = kept;
+}
+
+// Reads a piece into the room after the bytes held; false when fewer bytes
+// came (the end of the input, or failed set).
+bool readPiece(InputReader& reader) {
+    const size_t wanted = std::min(readPieceSize(reader), reader.window.size() - reader.filled);
+    const size_t got = std::fread(reader.window.data() + reader.filled, 1, wanted, reader.stream);
+    reader.filled += got;
+    if (got == wanted) return true;
+    if (std::ferror(reader.stream)) reader.failed = true;
+    return false;
+}
+
+}  // namespace
+
+bool refillReader(InputReader& reader) {
+    if (reader.failed) return false;
+    if (!keepsRows(reader) || reader.window.size() - reader.filled < readPieceSize(reader)) {
+        slideWindow(reader);
     }
+    const size_t held = reader.filled;
+    readPiece(reader);
+    if (reader.filled > held) return true;
+    if (!reader.failed) reader.ended = true;
     return false;
 }
 
@@ -65,7 +95,13 @@ bool seekReader(InputReader& reader, int64_t position) {
     reader.next = 0;
     reader.filled = 0;
     if (start == position) return true;
-    if (!refillReader(reader)) return false;
+    if (reader.failed) return false;
+    while (reader.filled < reader.window.size() && readPiece(reader)) {
+    }
+    if (reader.filled == 0) {
+        if (!reader.failed) reader.ended = true;
+        return false;
+    }
     const auto offset = static_cast<size_t>(position - start);
     if (offset > reader.filled) return false;  // the input is shorter than the target
     reader.next = offset;
