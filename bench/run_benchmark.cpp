@@ -1,13 +1,14 @@
 // The conversion's speed against its floor, against copying the input through
 // user space, and against a real decoder reading the result.
 //   run_benchmark [--short] [--runs N] [--work DIR] [--callgrind] [--program KESTRUP]
-//                 [--only NAME,NAME...] [--reuse-inputs]
+//                 [--baseline KESTRUP] [--only NAME,NAME...] [--reuse-inputs]
 // For each input, in one run and alternating: the conversion (kestrup -q -y -m),
 // a copy of the input with dd bs=1M, the floor (io_floor: the input read in
 // 1 MiB blocks and a file of the output's size written), and ffmpeg decoding
 // the output to nothing. Every timed command writes a new file: its previous
 // output is removed first, untimed. Prints medians, throughput, ratios and the
-// conversion's peak resident memory.
+// conversion's peak resident memory. With --baseline, another build of the
+// converter is timed too, in the same runs, for a before-and-after comparison.
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -90,6 +91,7 @@ int main(int argc, char** argv) {
     int runs = 5;
     std::string work = "/tmp/kestrup-bench";
     std::string program;
+    std::string baseline;
     std::string only;
     bool reuseInputs = false;  // inputs left by an earlier run are taken as they are
     for (int i = 1; i < argc; ++i) {
@@ -104,6 +106,8 @@ int main(int argc, char** argv) {
             callgrind = true;
         } else if (std::strcmp(argv[i], "--program") == 0 && i + 1 < argc) {
             program = argv[++i];
+        } else if (std::strcmp(argv[i], "--baseline") == 0 && i + 1 < argc) {
+            baseline = argv[++i];
         } else if (std::strcmp(argv[i], "--reuse-inputs") == 0) {
             reuseInputs = true;
         } else if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
@@ -111,7 +115,8 @@ int main(int argc, char** argv) {
         } else {
             std::fprintf(stderr,
                          "usage: run_benchmark [--short] [--runs N] [--work DIR] [--callgrind] "
-                         "[--program KESTRUP] [--only NAME,NAME...] [--reuse-inputs]\n");
+                         "[--program KESTRUP] [--baseline KESTRUP] [--only NAME,NAME...] "
+                         "[--reuse-inputs]\n");
             return 2;
         }
     }
@@ -164,7 +169,7 @@ int main(int argc, char** argv) {
         // The floor writes as much as the conversion does; half the input when
         // the conversion keeps no output.
         long outputBytes = -1;
-        std::vector<double> convert, copying, flooring, decoding;
+        std::vector<double> convert, copying, flooring, decoding, before;
         long peak = 0;
         for (int r = 0; r < runs; ++r) {
             const Measure conversion =
@@ -173,6 +178,12 @@ int main(int argc, char** argv) {
             convert.push_back(conversion.seconds);
             peak = std::max(peak, conversion.peakKilobytes);
             if (outputBytes < 0) outputBytes = c.fails ? fileSize(input) / 2 : fileSize(output);
+            if (!baseline.empty()) {
+                const Measure old = runFresh(
+                    baseline + " -q -y -m " + input + " " + output + " 2>/dev/null", output);
+                failed |= old.status != expected;
+                before.push_back(old.seconds);
+            }
             const Measure copied =
                 runFresh("dd if=" + input + " of=" + copy + " bs=1M status=none", copy);
             failed |= copied.status != 0;
@@ -198,6 +209,12 @@ int main(int argc, char** argv) {
                     conversionTime / copyTime, floorTime, conversionTime / floorTime, decodeTime,
                     decodeTime > 0 ? conversionTime / decodeTime : 0.0,
                     static_cast<double>(peak) / 1024.0);
+        if (!before.empty()) {
+            const double beforeTime = median(before);
+            std::printf("  baseline %.3f s, %.2f x dd, %.2f x the floor; conversion / baseline %.2f\n",
+                        beforeTime, beforeTime / copyTime, beforeTime / floorTime,
+                        conversionTime / beforeTime);
+        }
         if (c.copyTarget > 0 && conversionTime / copyTime > c.copyTarget) {
             std::printf("  above the target of %.1f x the dd time\n", c.copyTarget);
         }
