@@ -86,8 +86,8 @@ struct CommonRows {
     size_t piecesWanted;
 };
 
-// A step reads at most this many bytes and writes at most kStepOut: eight
-// pairs, or fewer and a row's end, or up to sixteen single pixels.
+// A step reads at most this many bytes and writes at most kStepOut: up to
+// sixteen single pixels, or eight pairs, or fewer and a row's end.
 constexpr auto kStepIn = static_cast<ptrdiff_t>(2 * wordvec::kBytes);
 constexpr auto kStepOut = static_cast<ptrdiff_t>(2 * wordvec::kBytes + 2);
 
@@ -98,6 +98,19 @@ bool stageSteps(CommonRows& at, uint32_t* ends, uint8_t* base, ptrdiff_t steps) 
     uint8_t* out = at.out;
     bool goOn = true;
     for (; steps > 0; --steps) {
+        // Single pixels first: a step of them moves on by a fixed amount, so
+        // that the next step need not wait for the words of this one.
+        if (in[1] == wordvec::kSingleHigh) {
+            // Sixteen at a time while they last, a step each, then up to eight.
+            for (; steps > 1 && wordvec::sixteenSinglesToRle(in, out); --steps) {
+                in += 2 * wordvec::kBytes;
+                out += 2 * wordvec::kBytes;
+            }
+            const size_t singles = wordvec::singlesToRle(in, out);
+            in += 2 * singles;
+            out += 2 * singles;
+            continue;
+        }
         const uint32_t misfits = wordvec::pairsToRleMisfits(in, out);
         if (misfits == 0) {
             in += 4 * wordvec::kWords;
@@ -124,20 +137,11 @@ bool stageSteps(CommonRows& at, uint32_t* ends, uint8_t* base, ptrdiff_t steps) 
             }
             continue;
         }
-        // The single pixels come in a step of their own.
-        if (pairs > 0) continue;
-        if (in[1] != wordvec::kSingleHigh) {
+        // Pairs, then whatever the next step makes of the word after them.
+        if (pairs == 0) {
             goOn = false;
             break;
         }
-        if (wordvec::sixteenSinglesToRle(in, out)) {
-            in += 2 * wordvec::kBytes;
-            out += 2 * wordvec::kBytes;
-            continue;
-        }
-        const size_t singles = wordvec::singlesToRle(in, out);
-        in += 2 * singles;
-        out += 2 * singles;
     }
     at.in = in;
     at.out = out;

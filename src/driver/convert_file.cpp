@@ -20,8 +20,8 @@ constexpr const char* kScratchPrefix = "kesidx";
 // A frame is staged in twice the output buffer's size (a whole 1024 x 768 frame
 // of single-pixel words fits); a larger one is written in bands of a quarter of
 // the input window, which after the seek back to a band holds the bands above it.
-// The window is no larger than the output buffer: with less memory touched per
-// read, the conversion ran a few per cent faster for every input shape measured.
+// The window is read a quarter (at most 256 KiB) at a time, so that the bytes
+// read are still in the processor's cache when they are used.
 // A build may make them tiny, so that every edge of them is crossed (fuzzing).
 #if !defined(KESTRUP_INPUT_WINDOW_SIZE)
 #define KESTRUP_INPUT_WINDOW_SIZE (size_t{1} << 20)
