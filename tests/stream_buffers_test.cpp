@@ -16,36 +16,41 @@ Bytes counting(size_t size) {
 
 TEST(InputWindow, SeeksAndReadsAnywhere) {
     const Bytes bytes = counting(1000);
-    TestStreams streams(bytes, 16);
-    InputReader& reader = streams.input;
-    const struct {
-        int64_t seekTo;
-        bool seeks;
-        int byte;  // read after the seek; EOF at the end
-    } steps[] = {
-        {500, true, bytes[500]}, {10, true, bytes[10]},   {11, true, bytes[11]},
-        {0, true, bytes[0]},     {999, true, bytes[999]}, {1000, true, EOF},
-        {2000, true, EOF},       {-1, false, EOF},        {998, true, bytes[998]},
-        {400, true, bytes[400]}, {390, true, bytes[390]}, {415, true, bytes[415]},
-    };
-    for (const auto& step : steps) {
-        SCOPED_TRACE("seek to " + std::to_string(step.seekTo));
-        EXPECT_EQ(seekReader(reader, step.seekTo), step.seeks);
-        if (!step.seeks) continue;
-        EXPECT_FALSE(reader.ended) << "a seek clears the end";
-        EXPECT_EQ(readByte(reader), step.byte);
-        EXPECT_EQ(reader.ended, step.byte == EOF);
-        if (step.byte != EOF) {
-            EXPECT_EQ(readerPosition(reader), step.seekTo + 1);
+    // A seek back fills the window a piece at a time; with 64 bytes the
+    // pieces outnumber the bytes kept when the window moves on.
+    for (const size_t windowSize : {16, 64}) {
+        SCOPED_TRACE("window of " + std::to_string(windowSize));
+        TestStreams streams(bytes, windowSize);
+        InputReader& reader = streams.input;
+        const struct {
+            int64_t seekTo;
+            bool seeks;
+            int byte;  // read after the seek; EOF at the end
+        } steps[] = {
+            {500, true, bytes[500]}, {10, true, bytes[10]},   {11, true, bytes[11]},
+            {0, true, bytes[0]},     {999, true, bytes[999]}, {1000, true, EOF},
+            {2000, true, EOF},       {-1, false, EOF},        {998, true, bytes[998]},
+            {400, true, bytes[400]}, {390, true, bytes[390]}, {415, true, bytes[415]},
+        };
+        for (const auto& step : steps) {
+            SCOPED_TRACE("seek to " + std::to_string(step.seekTo));
+            EXPECT_EQ(seekReader(reader, step.seekTo), step.seeks);
+            if (!step.seeks) continue;
+            EXPECT_FALSE(reader.ended) << "a seek clears the end";
+            EXPECT_EQ(readByte(reader), step.byte);
+            EXPECT_EQ(reader.ended, step.byte == EOF);
+            if (step.byte != EOF) {
+                EXPECT_EQ(readerPosition(reader), step.seekTo + 1);
+            }
         }
+        // Reading the last byte is not yet the end; reading past it is.
+        ASSERT_TRUE(seekReader(reader, 998));
+        uint16_t word = 0;
+        EXPECT_TRUE(readU16(reader, word));
+        EXPECT_FALSE(reader.ended);
+        EXPECT_FALSE(readU16(reader, word));
+        EXPECT_TRUE(readerAtEnd(reader));
     }
-    // Reading the last byte is not yet the end; reading past it is.
-    ASSERT_TRUE(seekReader(reader, 998));
-    uint16_t word = 0;
-    EXPECT_TRUE(readU16(reader, word));
-    EXPECT_FALSE(reader.ended);
-    EXPECT_FALSE(readU16(reader, word));
-    EXPECT_TRUE(readerAtEnd(reader));
 }
 
 TEST(OutputBuffer, PatchesInTheBufferOnTheFileAndAcrossBoth) {
