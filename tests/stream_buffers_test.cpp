@@ -18,7 +18,7 @@ TEST(InputWindow, SeeksAndReadsAnywhere) {
     const Bytes bytes = counting(1000);
     // A seek back fills the window a piece at a time; with 64 bytes the
     // pieces outnumber the bytes kept when the window moves on.
-    for (const size_t windowSize : {16, 64}) {
+    for (const size_t windowSize : {size_t{16}, size_t{64}}) {
         SCOPED_TRACE("window of " + std::to_string(windowSize));
         TestStreams streams(bytes, windowSize);
         InputReader& reader = streams.input;
