@@ -9,15 +9,24 @@
 #include <memory>
 
 // A block of bytes left uninitialised: a window or buffer is only ever read
-// where it was filled, and untouched pages of a large one cost nothing.
+// where it was filled, and untouched pages of a large one cost nothing. It is
+// its own, or lent by a caller who keeps it for as long as it is used.
 struct ByteBlock {
-    std::unique_ptr<uint8_t[]> bytes;
+    std::unique_ptr<uint8_t[]> owned;
+    uint8_t* bytes = nullptr;
     size_t length = 0;
     void allocate(size_t size) {
-        bytes.reset(new uint8_t[size]);
+        owned.reset(new uint8_t[size]);
+        bytes = owned.get();
         length = size;
     }
-    uint8_t* data() const { return bytes.get(); }
+    void allocateOrBorrow(uint8_t* lent, size_t size) {
+        if (lent == nullptr) return allocate(size);
+        owned.reset();
+        bytes = lent;
+        length = size;
+    }
+    uint8_t* data() const { return bytes; }
     size_t size() const { return length; }
     uint8_t& operator[](size_t at) const { return bytes[at]; }
 };
@@ -34,7 +43,9 @@ struct InputReader {
 };
 
 // Reads stream, from its start, through a window of the given size.
-void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize);
+// The window is window's windowSize bytes when given, else the reader's own.
+void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize,
+                  uint8_t* window = nullptr);
 
 // Moves the window on, keeping the last few bytes read and the bytes from
 // keepFrom (the first of a run of rows, which their seeks come back to) when
@@ -92,7 +103,7 @@ inline uint32_t readU32(InputReader& reader) {
 // Pieces of output gathered in order and written out last piece first: a frame's
 // rows, which come top first and go out bottom first.
 struct StagedPieces {
-    ByteBlock bytes;             // capacity bytes, then kStagingSlack more
+    ByteBlock bytes;  // capacity bytes, then kStagingSlack more
     size_t capacity = 0;
     size_t used = 0;
     std::unique_ptr<uint32_t[]> ends;  // ends[0] is 0; ends[i] ends piece i (i <= pieces)
@@ -109,19 +120,21 @@ struct OutputWriter {
     std::FILE* stream = nullptr;  // unbuffered: the writer's buffer is the only one
     ByteBlock buffer;
     size_t used = 0;
-    int64_t bufferStart = 0;  // output position of buffer[0]
-    int64_t streamAt = 0;     // where the stream's own position stands
-    int64_t limit = 0;        // the file never grows past this many bytes
-    bool failed = false;      // a write or seek failed
-    bool overLimit = false;   // bytes past the limit were refused
-    StagedPieces staged;      // twice the buffer's size
+    int64_t bufferStart = 0;        // output position of buffer[0]
+    int64_t streamAt = 0;           // where the stream's own position stands
+    int64_t limit = 0;              // the file never grows past this many bytes
+    bool failed = false;            // a write or seek failed
+    bool overLimit = false;         // bytes past the limit were refused
+    StagedPieces staged;            // twice the buffer's size
     bool stagingTooSmall = false;   // the last frame staged did not fit
     bool chunkSizesFilled = false;  // each movie chunk's size was filled in as it ended
 };
 
 // Writes stream, from its start, through a buffer of the given size; bytes at
 // that would take the file past limit bytes are never written.
-void attachWriter(OutputWriter& writer, std::FILE* stream, size_t bufferSize, int64_t limit);
+// The buffer is buffer's bufferSize bytes when given, else the writer's own.
+void attachWriter(OutputWriter& writer, std::FILE* stream, size_t bufferSize, int64_t limit,
+                  uint8_t* buffer = nullptr);
 
 // Writes bytes at the current position.
 void writeBytes(OutputWriter& writer, const uint8_t* bytes, size_t count);

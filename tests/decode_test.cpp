@@ -113,4 +113,25 @@ TEST_F(Decode, FrameOfTheUncompressedSize) {
     expectDecodesAs(dir.file("out.avi"), {expectedRgb(picture, palette)});
 }
 
+// A frame whose chunk outgrows the staging is written in bands, bottom band
+// first: the input window fills with the rows kept for the seeks back while the
+// output buffer fills and empties, each in its own part of the memory they share.
+TEST_F(Decode, FrameWrittenInBandsThroughTheWholeWindowAndBuffer) {
+    TempDir dir;
+    rmw::Picture picture{1024, 1280, std::vector<uint8_t>(1024 * 1280)};
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            picture.pixels[static_cast<size_t>(y * picture.width + x)] =
+                static_cast<uint8_t>(x % 97 < 5 ? y : x * 7 + y * 13 + x * y % 5);
+        }
+    }
+    const Palette palette = rmw::makePalette(4);
+    rmw::Bytes file;
+    rmw::appendFrame(file, picture, palette);
+    const Conversion conversion = convertBytes(dir, file);
+    ASSERT_EQ(conversion.result, 1) << conversion.errorText;
+    ASSERT_GT(conversion.avi.movie.at(0).data.size(), size_t{2} << 20);
+    expectDecodesAs(dir.file("out.avi"), {expectedRgb(picture, palette)});
+}
+
 }  // namespace

@@ -5,10 +5,10 @@
 
 #include "byte_order.h"
 
-void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize) {
+void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize, uint8_t* window) {
     reader = InputReader{};
     reader.stream = stream;
-    reader.window.allocate(windowSize);
+    reader.window.allocateOrBorrow(window, windowSize);
     std::setvbuf(stream, nullptr, _IONBF, 0);  // the window is the buffer
 }
 
@@ -108,10 +108,11 @@ bool seekReader(InputReader& reader, int64_t position) {
     return true;
 }
 
-void attachWriter(OutputWriter& writer, std::FILE* stream, size_t bufferSize, int64_t limit) {
+void attachWriter(OutputWriter& writer, std::FILE* stream, size_t bufferSize, int64_t limit,
+                  uint8_t* buffer) {
     writer = OutputWriter{};
     writer.stream = stream;
-    writer.buffer.allocate(bufferSize);
+    writer.buffer.allocateOrBorrow(buffer, bufferSize);
     writer.limit = limit;
     writer.staged.capacity = 2 * bufferSize;
     writer.staged.bytes.allocate(writer.staged.capacity + kStagingSlack);

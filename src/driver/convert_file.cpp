@@ -11,6 +11,7 @@
 #include "driver/overwrite_prompt.h"
 #include "platform/file_system.h"
 #include "platform/interrupts.h"
+#include "platform/memory_blocks.h"
 #include "rmfile/frame_scan.h"
 
 namespace {
@@ -199,10 +200,14 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
         setErrorText("Could not open file %s for writing.", gState.outputPath.c_str());
         return 0;
     }
+    // The window and the buffer share one block, which the system may back with
+    // a large page; without the block, each is allocated on its own.
+    const LargeBlock ioBlock = allocateLargeBlock(kInputWindowSize + kOutputBufferSize);
+    uint8_t* const bufferInBlock = ioBlock ? ioBlock.get() + kInputWindowSize : nullptr;
     InputReader reader;
-    attachReader(reader, input.stream, kInputWindowSize);
+    attachReader(reader, input.stream, kInputWindowSize, ioBlock.get());
     OutputWriter writer;
-    attachWriter(writer, output.stream, kOutputBufferSize, kMaxAviFileSize);
+    attachWriter(writer, output.stream, kOutputBufferSize, kMaxAviFileSize, bufferInBlock);
 
     int result = scanFrames(reader, writer, scratchWriter.stream, dotInterval, multiPalette,
                             framesPerSecond);
