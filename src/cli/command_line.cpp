@@ -7,7 +7,6 @@
 
 #include "console_output.h"
 #include "conversion_state.h"
-#include "platform/console.h"
 
 namespace {
 
