@@ -109,25 +109,24 @@ struct StagedPieces {
     std::unique_ptr<uint32_t[]> ends;  // ends[0] is 0; ends[i] ends piece i (i <= pieces)
     size_t pieces = 0;
     size_t maxPieces = 0;
-    bool lastTakesMore = false;  // the stager may lengthen the last piece
 };
 
 // Pieces are copied in whole blocks of this many bytes, which may read past
 // the staging's capacity and write past the end of a piece.
 inline constexpr size_t kStagingSlack = 32;
 
+// Room for capacity bytes in at most maxPieces pieces.
+void allocateStaging(StagedPieces& staged, size_t capacity, size_t maxPieces);
+
 struct OutputWriter {
     std::FILE* stream = nullptr;  // unbuffered: the writer's buffer is the only one
     ByteBlock buffer;
     size_t used = 0;
-    int64_t bufferStart = 0;        // output position of buffer[0]
-    int64_t streamAt = 0;           // where the stream's own position stands
-    int64_t limit = 0;              // the file never grows past this many bytes
-    bool failed = false;            // a write or seek failed
-    bool overLimit = false;         // bytes past the limit were refused
-    StagedPieces staged;            // twice the buffer's size
-    bool stagingTooSmall = false;   // the last frame staged did not fit
-    bool chunkSizesFilled = false;  // each movie chunk's size was filled in as it ended
+    int64_t bufferStart = 0;  // output position of buffer[0]
+    int64_t streamAt = 0;     // where the stream's own position stands
+    int64_t limit = 0;        // the file never grows past this many bytes
+    bool failed = false;      // a write or seek failed
+    bool overLimit = false;   // bytes past the limit were refused
 };
 
 // Writes stream, from its start, through a buffer of the given size; bytes at
@@ -140,7 +139,7 @@ void attachWriter(OutputWriter& writer, std::FILE* stream, size_t bufferSize, in
 void writeBytes(OutputWriter& writer, const uint8_t* bytes, size_t count);
 
 // Writes the staged pieces, the last one first, and empties the staging.
-void writeStagedReversed(OutputWriter& writer);
+void writeStagedReversed(OutputWriter& writer, StagedPieces& staged);
 
 // Writes out the buffer; false when the writer has failed or gone over its limit.
 bool flushWriter(OutputWriter& writer);

@@ -114,12 +114,6 @@ void attachWriter(OutputWriter& writer, std::FILE* stream, size_t bufferSize, in
     writer.stream = stream;
     writer.buffer.allocateOrBorrow(buffer, bufferSize);
     writer.limit = limit;
-    writer.staged.capacity = 2 * bufferSize;
-    writer.staged.bytes.allocate(writer.staged.capacity + kStagingSlack);
-    writer.staged.maxPieces = std::max<size_t>(2, bufferSize / 8);
-    // Left uninitialised, as the windows are: only the entries in use are touched.
-    writer.staged.ends.reset(new uint32_t[writer.staged.maxPieces + 1]);
-    writer.staged.ends[0] = 0;
     std::setvbuf(stream, nullptr, _IONBF, 0);  // the buffer is the writer's own
 }
 
@@ -134,8 +128,26 @@ void writeBytes(OutputWriter& writer, const uint8_t* bytes, size_t count) {
     }
 }
 
-void writeStagedReversed(OutputWriter& writer) {
-    StagedPieces& staged = writer.staged;
+void allocateStaging(StagedPieces& staged, size_t capacity, size_t maxPieces) {
+    staged.capacity = capacity;
+    staged.bytes.allocate(capacity + kStagingSlack);
+    staged.maxPieces = maxPieces;
+    // Left uninitialised, as the windows are: only the entries in use are touched.
+    staged.ends.reset(new uint32_t[maxPieces + 1]);
+    staged.ends[0] = 0;
+    staged.used = 0;
+    staged.pieces = 0;
+}
+
+namespace {
+
+// Pieces longer than this go through the library's copy, which takes them in
+// the widest steps the processor has.
+constexpr size_t kLongPiece = 256;
+
+}  // namespace
+
+void writeStagedReversed(OutputWriter& writer, StagedPieces& staged) {
     const uint8_t* const from = staged.bytes.data();
     const uint32_t* const ends = staged.ends.get();
     for (size_t piece = staged.pieces; piece > 0;) {
@@ -148,8 +160,12 @@ void writeStagedReversed(OutputWriter& writer) {
             const size_t start = ends[piece - 1];
             const size_t length = ends[piece] - start;
             if (static_cast<size_t>(toEnd - to) < length + kStagingSlack) break;
-            for (size_t at = 0; at < length; at += kStagingSlack) {
-                std::memcpy(to + at, from + start + at, kStagingSlack);
+            if (length > kLongPiece) {
+                std::memcpy(to, from + start, length);
+            } else {
+                for (size_t at = 0; at < length; at += kStagingSlack) {
+                    std::memcpy(to + at, from + start + at, kStagingSlack);
+                }
             }
             to += length;
         }

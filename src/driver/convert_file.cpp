@@ -6,6 +6,7 @@
 
 #include "avi/avi_finish.h"
 #include "avi/avi_format.h"
+#include "avi/movie_chunks.h"
 #include "conversion_state.h"
 #include "driver/file_naming.h"
 #include "driver/overwrite_prompt.h"
@@ -208,8 +209,10 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     attachReader(reader, input.stream, kInputWindowSize, ioBlock.get());
     OutputWriter writer;
     attachWriter(writer, output.stream, kOutputBufferSize, kMaxAviFileSize, bufferInBlock);
+    ChunkWriterState chunks;
+    attachChunkWriter(chunks, kOutputBufferSize);
 
-    int result = scanFrames(reader, writer, scratchWriter.stream, dotInterval, multiPalette,
+    int result = scanFrames(reader, writer, chunks, scratchWriter.stream, dotInterval, multiPalette,
                             framesPerSecond);
     if (!scratchWriter.close() && result == 1) {
         setErrorText("i/o error writing to temp file \"%s\".", gState.scratchPath.c_str());
@@ -221,7 +224,7 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
             setErrorText("Could not open file %s for reading.", gState.scratchPath.c_str());
             result = 0;
         } else {
-            result = finishAvi(writer, scratchReader.stream);
+            result = finishAvi(writer, chunks, scratchReader.stream);
         }
     }
     if (!closeOutput(plan, output, outputFile, result == 1) && result == 1) {
