@@ -85,6 +85,7 @@ TEST(Rle8, TranscodesEveryKindOfRow) {
         {"a run of 600", {600, 0x3007, 0x6000}, {255, 7, 255, 7, 90, 7, 0, 0}, 1, "", ""},
         {"a run of exactly 255", {255, 0x3009, 0x6000}, {255, 9, 0, 0}, 1, "", ""},
         {"a run of 256", {256, 0x3009, 0x6000}, {255, 9, 1, 9, 0, 0}, 1, "", ""},
+        {"a run of 300", {300, 0x3009, 0x6000}, {255, 9, 45, 9, 0, 0}, 1, "", ""},
         {"a run of 4095",
          {4095, 0x3002, 0x6000},
          repeatedPairs(255, 2, 16, {15, 2, 0, 0}),
@@ -223,26 +224,33 @@ TEST(MovieChunks, ChunkOfTheUncompressedSizeGetsASecondEndOfBitmap) {
     EXPECT_EQ(le32(shorter.scratchBytes(), 8), 30u);
 }
 
-// The fast paths read straight from the input window and write straight into
-// the output buffer or the staging of rows; wherever a window, buffer or staging
-// edge falls, and whether a frame is staged whole or in bands, the chunk is the same.
+// The kernels read straight from the input window and write straight into the
+// output buffer or the staging of rows; whichever kernel runs, wherever a
+// window, buffer or staging edge falls, and whether a frame is staged whole or
+// in bands, the chunk is the same, and it decodes to the picture (through the
+// colour map, where one is set).
 TEST(MovieChunks, WindowAndBufferEdgesChangeNothing) {
     uint32_t seed = 7;
     const auto random = [&seed](uint32_t bound) {
         seed = seed * 1664525u + 1013904223u;
         return (seed >> 8) % bound;
     };
+    ColourIndexes reversed{};
+    for (size_t i = 0; i < reversed.size(); ++i)
+        reversed[i] = static_cast<uint8_t>(255 - i);
     for (int trial = 0; trial < 21; ++trial) {
         // The last frame has more rows than the table of row positions holds.
         const bool tall = trial == 20;
+        const bool mapped = trial % 3 == 1;
         rmw::Picture picture{static_cast<int32_t>(1 + random(tall ? 4 : 700)),
                              static_cast<int32_t>(tall ? 70000 : 1 + random(6)),
                              {}};
         for (int32_t y = 0; y < picture.height; ++y) {
             for (int32_t x = 0; x < picture.width;) {
                 const auto colour = static_cast<uint8_t>(random(256));
-                for (uint32_t run = 1 + random(trial % 2 ? 3 : 600); run > 0 && x < picture.width;
-                     --run, ++x) {
+                // Short runs and single pixels, and among them (even trials) long runs.
+                const uint32_t run = 1 + random(trial % 2 || random(4) > 0 ? 3 : 600);
+                for (uint32_t left = run; left > 0 && x < picture.width; --left, ++x) {
                     picture.pixels.push_back(colour);
                 }
             }
@@ -250,32 +258,47 @@ TEST(MovieChunks, WindowAndBufferEdgesChangeNothing) {
         rmw::Bytes frame;
         rmw::appendFrame(frame, picture, Palette{});
         const rmw::Bytes words(frame.begin() + 2050, frame.end());  // after the begin-image word
+        std::vector<uint8_t> expected = picture.pixels;
+        if (mapped) {
+            for (uint8_t& index : expected)
+                index = reversed[index];
+        }
         Bytes reference;
-        for (const auto& [window, buffer] : {std::pair<size_t, size_t>{1 << 16, 1 << 16},
-                                             {3, 1 << 16},
-                                             {4, 40},
-                                             {5, 35},
-                                             {7, 7},
-                                             {64, 3},
-                                             {1 << 16, 2}}) {
-            SCOPED_TRACE("trial " + std::to_string(trial) + ", window " + std::to_string(window) +
-                         ", buffer " + std::to_string(buffer));
-            resetConversionState();
-            gState.width = picture.width;
-            gState.height = picture.height;
-            TestStreams streams(words, window, buffer);
-            ASSERT_EQ(
-                writeFrameChunk(streams.input, streams.output, streams.chunks, streams.scratch), 1);
-            EXPECT_EQ(readerPosition(streams.input), static_cast<int64_t>(words.size()));
-            const Bytes chunk = streams.outputBytes();
-            if (reference.empty()) {
-                reference = chunk;
-                std::vector<uint8_t> decoded;
-                ASSERT_TRUE(decodeRle8(Bytes(chunk.begin() + 8, chunk.end()), picture.width,
-                                       picture.height, decoded));
-                EXPECT_EQ(decoded, picture.pixels);
+        // The tall frame, whose words are mostly ends of row, once: it is there
+        // for the table of row positions.
+        const std::vector<Rle8Kernel> kernels =
+            tall ? std::vector<Rle8Kernel>{bestKernel()} : kernelsForTesting();
+        for (const Rle8Kernel& kernel : kernels) {
+            for (const auto& [window, buffer] : {std::pair<size_t, size_t>{1 << 16, 1 << 16},
+                                                 {3, 1 << 16},
+                                                 {4, 40},
+                                                 {5, 35},
+                                                 {7, 7},
+                                                 {64, 3},
+                                                 {1 << 16, 2}}) {
+                SCOPED_TRACE("trial " + std::to_string(trial) + ", " + kernel.name +
+                             " kernel, window " + std::to_string(window) + ", buffer " +
+                             std::to_string(buffer));
+                resetConversionState();
+                gState.width = picture.width;
+                gState.height = picture.height;
+                TestStreams streams(words, window, buffer);
+                streams.chunks.coding.takeBlocks = kernel.takeBlocks;
+                if (mapped) setFrameColourMap(streams.chunks, reversed);
+                ASSERT_EQ(
+                    writeFrameChunk(streams.input, streams.output, streams.chunks, streams.scratch),
+                    1);
+                EXPECT_EQ(readerPosition(streams.input), static_cast<int64_t>(words.size()));
+                const Bytes chunk = streams.outputBytes();
+                if (reference.empty()) {
+                    reference = chunk;
+                    std::vector<uint8_t> decoded;
+                    ASSERT_TRUE(decodeRle8(Bytes(chunk.begin() + 8, chunk.end()), picture.width,
+                                           picture.height, decoded));
+                    EXPECT_EQ(decoded, expected);
+                }
+                EXPECT_EQ(chunk, reference);
             }
-            EXPECT_EQ(chunk, reference);
         }
     }
 }
