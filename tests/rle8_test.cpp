@@ -32,11 +32,14 @@ struct CommonWords {
     Bytes bytes;
 };
 
-CommonWords commonWords(size_t wordCount, uint32_t seed) {
+enum class Mix { kBoth, kRunsOnly, kSinglesOnly };
+
+CommonWords commonWords(size_t wordCount, uint32_t seed, Mix mix = Mix::kBoth) {
     CommonWords common;
     for (uint32_t item = seed; common.words.size() < wordCount; ++item) {
         const auto colour = static_cast<uint8_t>(item * 97);
-        if (common.words.size() + 1 == wordCount || item % 3 == 0) {
+        const bool single = mix == Mix::kBoth ? item % 3 == 0 : mix == Mix::kSinglesOnly;
+        if (common.words.size() + 1 == wordCount || single) {
             common.words.push_back(static_cast<uint16_t>(0x1000 | colour));
             common.bytes.insert(common.bytes.end(), {1, colour});
         } else {
@@ -130,8 +133,14 @@ TEST(Rle8, TranscodesEveryKindOfRow) {
     const CommonWords following = commonWords(40, 5);
     for (const auto& c : cases) {
         for (const Rle8Kernel& kernel : kernelsForTesting()) {
-            for (const size_t leadIn : {0u, 1u, 2u, 5u, 7u, 8u, 14u, 15u, 16u, 17u, 30u, 31u}) {
-                const CommonWords lead = commonWords(leadIn, static_cast<uint32_t>(leadIn));
+            // Lead-ins of both kinds, and of 64 words of one kind (whole steps of it).
+            for (const size_t leadIn :
+                 {0u, 1u, 2u, 5u, 7u, 8u, 14u, 15u, 16u, 17u, 30u, 31u, 64u, 65u}) {
+                const Mix mix = leadIn == 64   ? Mix::kRunsOnly
+                                : leadIn == 65 ? Mix::kSinglesOnly
+                                               : Mix::kBoth;
+                const CommonWords lead =
+                    commonWords(leadIn & ~1u, static_cast<uint32_t>(leadIn), mix);
                 std::vector<uint16_t> words = lead.words;
                 words.insert(words.end(), c.words.begin(), c.words.end());
                 if (!c.endsInput) {
@@ -248,8 +257,11 @@ TEST(MovieChunks, WindowAndBufferEdgesChangeNothing) {
         for (int32_t y = 0; y < picture.height; ++y) {
             for (int32_t x = 0; x < picture.width;) {
                 const auto colour = static_cast<uint8_t>(random(256));
-                // Short runs and single pixels, and among them (even trials) long runs.
-                const uint32_t run = 1 + random(trial % 2 || random(4) > 0 ? 3 : 600);
+                // Short runs and single pixels, and among them (even trials) long
+                // runs; or runs of 2 to 4 alone, or single pixels alone.
+                const uint32_t run = trial % 4 == 1   ? 2 + random(3)
+                                     : trial % 4 == 3 ? 1
+                                                      : 1 + random(random(4) > 0 ? 3 : 600);
                 for (uint32_t left = run; left > 0 && x < picture.width; --left, ++x) {
                     picture.pixels.push_back(colour);
                 }

@@ -1,6 +1,8 @@
 #include "avi/rle8_kernels.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace {
 
@@ -10,32 +12,92 @@ constexpr unsigned kPlainWords = 8;
 constexpr ptrdiff_t kPlainBlockIn = 2 * kPlainWords;
 constexpr ptrdiff_t kPlainBlockOut = 2 * kPlainWords;
 
+// The block's eight high bytes, and its eight low bytes, in one 64-bit value
+// each: byte lane 2i holds word i's, lane 2i + 1 word i + 4's.
+constexpr uint64_t kByteOnes = 0x0101010101010101;
+constexpr uint64_t kByteTops = 0x8080808080808080;
+constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FF;
+
+uint64_t loadFourWords(const uint8_t* in) {
+    uint64_t words = 0;
+    std::memcpy(&words, in, sizeof words);
+    if constexpr (std::endian::native == std::endian::big) words = __builtin_bswap64(words);
+    return words;
+}
+
+// Each byte lane's top bit set where the lane is zero.
+constexpr uint64_t zeroBytes(uint64_t lanes) {
+    return ~(((lanes & ~kByteTops) + ~kByteTops) | lanes) & kByteTops;
+}
+
+constexpr uint64_t bytesEqual(uint64_t lanes, uint64_t value) {
+    return zeroBytes(lanes ^ (value * kByteOnes));
+}
+
+// The lanes' top bits as bits 0 to 7 in the words' order.
+constexpr uint32_t wordBits(uint64_t tops) {
+    return static_cast<uint32_t>(((tops >> 7) * 0x0110022004400880) >> 56);
+}
+
+struct PlainKinds {
+    uint32_t singles;
+    uint32_t counts;
+    uint32_t colours;
+    uint32_t rowEnds;
+};
+
+PlainKinds plainKinds(const uint8_t* in) {
+    const uint64_t first = loadFourWords(in);
+    const uint64_t second = loadFourWords(in + 8);
+    const uint64_t highs = (first >> 8 & kEvenBytes) | (second & ~kEvenBytes);
+    const uint64_t lows = (first & kEvenBytes) | (second << 8 & ~kEvenBytes);
+    return {wordBits(bytesEqual(highs, kernel::kSingleHigh)),
+            wordBits(bytesEqual(highs, kernel::kCountHigh) & ~zeroBytes(lows)),
+            wordBits(bytesEqual(highs, kernel::kColourHigh)),
+            wordBits(bytesEqual(highs & 0xF0 * kByteOnes, kernel::kRowEndHigh))};
+}
+
 // Writes every word of the block as its bytes: a single pixel as 01 and its
 // colour, an end of row as its end-of-line pair 00 00, any other word as its
-// low byte. Returns how many words fit before the first
-// that is of none of the four kinds or is a colour word not straight after a
-// count; alone and rowEnds get the words of two bytes and the ends of row.
+// low byte. Returns how many words fit before the first that is of none of the
+// four kinds or is a colour word not straight after a count; alone and rowEnds
+// get the words of two bytes and the ends of row.
 unsigned plainBlock(const uint8_t* in, bool countBefore, uint8_t* out, uint32_t& alone,
                     uint32_t& rowEnds) {
-    uint32_t counts = 0;
-    uint32_t misfits = 0;
+    const PlainKinds kinds = plainKinds(in);
+    alone = kinds.singles | kinds.rowEnds;
+    rowEnds = kinds.rowEnds;
+    const uint32_t colourWanted = (kinds.counts << 1 | (countBefore ? 1 : 0)) & 0xFF;
+    const uint32_t misfits =
+        (~(alone | kinds.counts | kinds.colours) | (kinds.colours ^ colourWanted)) & 0xFF;
+    if (alone == 0 || (kinds.singles == 0xFF)) {
+        // Counts and colours alone give their low bytes; single pixels alone 01
+        // and their colours.
+        for (unsigned half = 0; half < 2; ++half) {
+            const uint64_t lows = loadFourWords(in + 8 * half) & kEvenBytes;
+            if (alone == 0) {
+                const uint64_t pairs = (lows | lows >> 8) & 0x0000FFFF0000FFFF;
+                const auto bytes = static_cast<uint32_t>(pairs | pairs >> 16);
+                for (unsigned i = 0; i < 4; ++i)
+                    out[4 * half + i] = static_cast<uint8_t>(bytes >> (8 * i));
+            } else {
+                const uint64_t pairs = lows << 8 | 0x0001000100010001;
+                for (unsigned i = 0; i < 8; ++i)
+                    out[8 * half + i] = static_cast<uint8_t>(pairs >> (8 * i));
+            }
+        }
+        return static_cast<unsigned>(std::countr_zero(misfits | uint32_t{1} << kPlainWords));
+    }
+    // Without a branch per word: masks of all ones or zero choose the bytes.
     unsigned at = 0;
     for (unsigned word = 0; word < kPlainWords; ++word) {
-        const uint8_t low = in[2 * word];
-        const uint8_t high = in[2 * word + 1];
-        const bool single = high == kernel::kSingleHigh;
-        const bool rowEnd = (high & 0xF0) == kernel::kRowEndHigh;
-        const bool count = high == kernel::kCountHigh && low != 0;
-        const bool colour = high == kernel::kColourHigh;
-        const bool afterCount = word == 0 ? countBefore : (counts >> (word - 1) & 1) != 0;
-        const uint32_t bit = uint32_t{1} << word;
-        alone |= single || rowEnd ? bit : 0;
-        rowEnds |= rowEnd ? bit : 0;
-        counts |= count ? bit : 0;
-        misfits |= (single || rowEnd || count || colour) && colour == afterCount ? 0 : bit;
-        out[at] = single ? 1 : rowEnd ? 0 : low;
-        out[at + 1] = rowEnd ? 0 : low;
-        at += single || rowEnd ? 2 : 1;
+        const uint32_t low = in[2 * word];
+        const uint32_t single = kinds.singles >> word & 1;
+        const uint32_t twoBytes = alone >> word & 1;
+        const uint32_t rowEnd = kinds.rowEnds >> word & 1;
+        out[at] = static_cast<uint8_t>((low & (twoBytes - 1)) | single);
+        out[at + 1] = static_cast<uint8_t>(low & (rowEnd - 1));
+        at += twoBytes + 1;
     }
     return static_cast<unsigned>(std::countr_zero(misfits | uint32_t{1} << kPlainWords));
 }

@@ -164,9 +164,39 @@ __attribute__((target("avx2,bmi,bmi2"))) void takeBlocksAvx2(KernelSpan& span, R
         const __m256i fit =
             _mm256_andnot_si256(_mm256_xor_si256(colour, countBefore),
                                 _mm256_or_si256(_mm256_or_si256(alone, colour), count));
+        const auto aloneMask = static_cast<uint32_t>(_mm256_movemask_epi8(alone));
+        // A word of zero in either half clears its bytes' places.
+        const __m256i anyZeros = _mm256_cmpeq_epi16(_mm256_min_epu16(first, second), zero);
+        const bool allFit = _mm256_movemask_epi8(_mm256_andnot_si256(anyZeros, fit)) == -1;
+        // Steps of one kind, the commonest in drawn and in noisy pictures, need no
+        // byte orders: counts and colour words give their low bytes, single
+        // pixels 01 and their colours. (Any step may be of one kind or not, so
+        // this is a branch a step, not a word.)
+        if (allFit && aloneMask == 0) {
+            const __m256i lowBytes = _mm256_set1_epi16(0x00FF);
+            _mm256_storeu_si256(
+                reinterpret_cast<__m256i*>(out),
+                _mm256_permute4x64_epi64(_mm256_packus_epi16(_mm256_and_si256(first, lowBytes),
+                                                             _mm256_and_si256(second, lowBytes)),
+                                         0xD8));
+            in += kAvx2StepIn;
+            out += 32;
+            lastCounts = count;
+            continue;
+        }
+        if (allFit && aloneMask == 0xFFFFFFFF && _mm256_testz_si256(rowEnd, rowEnd) != 0) {
+            const __m256i countOne = _mm256_set1_epi16(1);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                                _mm256_or_si256(_mm256_slli_epi16(first, 8), countOne));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32),
+                                _mm256_or_si256(_mm256_slli_epi16(second, 8), countOne));
+            in += kAvx2StepIn;
+            out += 64;
+            lastCounts = zero;
+            continue;
+        }
         // Bit i: word i gives two bytes; each lane's byte of it, times 32, is its
         // entry's offset in the table.
-        const auto aloneMask = static_cast<uint32_t>(_mm256_movemask_epi8(alone));
         const LaneOrder& lane0 = laneAt(std::rotr(aloneMask, 27) & 0x1FE0);
         const LaneOrder& lane1 = laneAt(std::rotr(aloneMask, 3) & 0x1FE0);
         const LaneOrder& lane2 = laneAt(std::rotr(aloneMask, 11) & 0x1FE0);
@@ -185,9 +215,7 @@ __attribute__((target("avx2,bmi,bmi2"))) void takeBlocksAvx2(KernelSpan& span, R
                          _mm256_castsi256_si128(secondBytes));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at3),
                          _mm256_extracti128_si256(secondBytes, 1));
-        // A word of zero in either half clears its bytes' places.
-        const __m256i anyZeros = _mm256_cmpeq_epi16(_mm256_min_epu16(first, second), zero);
-        if (_mm256_movemask_epi8(_mm256_andnot_si256(anyZeros, fit)) != -1) {
+        if (!allFit) {
             const auto zeroMask = static_cast<uint32_t>(_mm256_movemask_epi8(
                 _mm256_permute4x64_epi64(_mm256_packs_epi16(_mm256_cmpeq_epi16(first, zero),
                                                             _mm256_cmpeq_epi16(second, zero)),
