@@ -111,9 +111,9 @@ struct StagedPieces {
     size_t maxPieces = 0;
 };
 
-// Pieces are copied in whole blocks of this many bytes, which may read past
-// the staging's capacity and write past the end of a piece.
-inline constexpr size_t kStagingSlack = 32;
+// A short piece is copied as this many bytes, a longer one in blocks of 32;
+// either may read past the staging's capacity and write past the piece's end.
+inline constexpr size_t kStagingSlack = 96;
 
 // Room for capacity bytes in at most maxPieces pieces.
 void allocateStaging(StagedPieces& staged, size_t capacity, size_t maxPieces);

@@ -143,6 +143,7 @@ __attribute__((target("avx2,bmi,bmi2"))) void takeBlocksAvx2(KernelSpan& span, R
     const __m256i rowEndHigh = _mm256_set1_epi8(static_cast<char>(kernel::kRowEndHigh));
     const __m256i singleToCount = _mm256_set1_epi16(kSingleToCount);
     __m256i lastCounts = zero;  // of the words before the step, as their high bytes
+    uint32_t lastSingles = 0;   // of the step before
     // Each step takes 64 bytes and gives at most 64.
     for (ptrdiff_t steps =
              rows.rowsLeft > 0 ? std::min(span.inEnd - in, span.outEnd - out) / kAvx2StepIn : 0;
@@ -165,14 +166,18 @@ __attribute__((target("avx2,bmi,bmi2"))) void takeBlocksAvx2(KernelSpan& span, R
             _mm256_andnot_si256(_mm256_xor_si256(colour, countBefore),
                                 _mm256_or_si256(_mm256_or_si256(alone, colour), count));
         const auto aloneMask = static_cast<uint32_t>(_mm256_movemask_epi8(alone));
+        const auto singleMask = static_cast<uint32_t>(_mm256_movemask_epi8(single));
         // A word of zero in either half clears its bytes' places.
         const __m256i anyZeros = _mm256_cmpeq_epi16(_mm256_min_epu16(first, second), zero);
         const bool allFit = _mm256_movemask_epi8(_mm256_andnot_si256(anyZeros, fit)) == -1;
         // Steps of one kind, the commonest in drawn and in noisy pictures, need no
         // byte orders: counts and colour words give their low bytes, single
-        // pixels 01 and their colours. (Any step may be of one kind or not, so
-        // this is a branch a step, not a word.)
-        if (allFit && aloneMask == 0) {
+        // pixels 01 and their colours. (A branch a step, not a word: steps of
+        // counts alone are looked for after a step without single pixels, so
+        // that in rows of both kinds the branch is seldom taken.)
+        const bool afterRuns = lastSingles == 0;
+        lastSingles = singleMask;
+        if (afterRuns && allFit && aloneMask == 0) {
             const __m256i lowBytes = _mm256_set1_epi16(0x00FF);
             _mm256_storeu_si256(
                 reinterpret_cast<__m256i*>(out),
