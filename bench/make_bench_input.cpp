@@ -168,51 +168,37 @@ int main(int argc, char** argv) {
         const bool written = writeEmptyRows(output, target, kind == "endless");
         return std::fclose(output) == 0 && written ? 0 : 1;
     }
+    const bool mixed = kind.rfind("mixed-", 0) == 0;
     Mix mix;
-    if (kind.rfind("mixed-", 0) == 0) {
-        if (!parseMix(kind, mix)) {
-            std::fprintf(stderr, "make_bench_input: %s: not a mix\n", kind.c_str());
-            return 1;
-        }
-        std::mt19937 random(mix.seed);
-        double written = 0;
-        for (int frame = 0; written < target; ++frame) {
-            rmw::Bytes bytes;
-            appendMixedFrame(bytes, mix, random, frame);
-            rmw::appendGap(bytes, frame % 3, 0);
-            if (std::fwrite(bytes.data(), 1, bytes.size(), output) != bytes.size()) {
-                std::perror(argv[3]);
-                return 1;
-            }
-            written += static_cast<double>(bytes.size());
-        }
-        return std::fclose(output) == 0 ? 0 : 1;
+    if (mixed && !parseMix(kind, mix)) {
+        std::fprintf(stderr, "make_bench_input: %s: not a mix\n", kind.c_str());
+        return 1;
     }
+    std::mt19937 random(mix.seed);
     const bool tiny = kind == "long";
     const int side = kind == "large4k" ? 4096 : kind == "large8k" ? 8192 : 0;
-    rmw::Picture picture{tiny       ? 8
-                         : side > 0 ? side
-                                    : kWidth,
-                         tiny       ? 4
-                         : side > 0 ? side
-                                    : kHeight,
+    rmw::Picture picture{tiny ? 8 : side > 0 ? side : kWidth, tiny ? 4 : side > 0 ? side : kHeight,
                          {}};
     picture.pixels.resize(static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height));
     const long frames = tiny ? static_cast<long>(amount * 1000) : 0;
     double written = 0;
     for (int frame = 0; tiny ? frame < frames : written < target; ++frame) {
-        if (tiny) {
-            for (size_t i = 0; i < picture.pixels.size(); ++i) {
-                picture.pixels[i] =
-                    static_cast<uint8_t>((i / 3 + static_cast<size_t>(frame)) % 256);
-            }
-        } else if (kind == "worst") {
-            worstPicture(picture, frame);
-        } else {
-            realisticPicture(picture, frame);
-        }
         rmw::Bytes bytes;
-        rmw::appendFrame(bytes, picture, tableFor(frame / 50 % 4));
+        if (mixed) {
+            appendMixedFrame(bytes, mix, random, frame);
+        } else {
+            if (tiny) {
+                for (size_t i = 0; i < picture.pixels.size(); ++i) {
+                    picture.pixels[i] =
+                        static_cast<uint8_t>((i / 3 + static_cast<size_t>(frame)) % 256);
+                }
+            } else if (kind == "worst") {
+                worstPicture(picture, frame);
+            } else {
+                realisticPicture(picture, frame);
+            }
+            rmw::appendFrame(bytes, picture, tableFor(frame / 50 % 4));
+        }
         rmw::appendGap(bytes, frame % 3, 0);
         if (std::fwrite(bytes.data(), 1, bytes.size(), output) != bytes.size()) {
             std::perror(argv[3]);
