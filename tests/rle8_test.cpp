@@ -133,14 +133,15 @@ TEST(Rle8, TranscodesEveryKindOfRow) {
     const CommonWords following = commonWords(40, 5);
     for (const auto& c : cases) {
         for (const Rle8Kernel& kernel : kernelsForTesting()) {
-            // Lead-ins of both kinds, and of 64 words of one kind (whole steps of it).
+            // Lead-ins of both kinds, and (64, 65) of 64 words of one kind, whole
+            // steps of counts and colour words or of single pixels.
             for (const size_t leadIn :
                  {0u, 1u, 2u, 5u, 7u, 8u, 14u, 15u, 16u, 17u, 30u, 31u, 64u, 65u}) {
                 const Mix mix = leadIn == 64   ? Mix::kRunsOnly
                                 : leadIn == 65 ? Mix::kSinglesOnly
                                                : Mix::kBoth;
                 const CommonWords lead =
-                    commonWords(leadIn & ~1u, static_cast<uint32_t>(leadIn), mix);
+                    commonWords(leadIn == 65 ? 64 : leadIn, static_cast<uint32_t>(leadIn), mix);
                 std::vector<uint16_t> words = lead.words;
                 words.insert(words.end(), c.words.begin(), c.words.end());
                 if (!c.endsInput) {

@@ -6,8 +6,9 @@
 
 namespace {
 
-// The plain kernel works on blocks of eight words, a byte at a time, so that it
-// gives the same results on every processor and in either byte order.
+// The plain kernel works on blocks of eight words in 64-bit values and bytes,
+// so that it needs no vector instructions and reads the words the same in
+// either byte order.
 constexpr unsigned kPlainWords = 8;
 constexpr ptrdiff_t kPlainBlockIn = 2 * kPlainWords;
 constexpr ptrdiff_t kPlainBlockOut = 2 * kPlainWords;
@@ -70,7 +71,7 @@ unsigned plainBlock(const uint8_t* in, bool countBefore, uint8_t* out, uint32_t&
     const uint32_t colourWanted = (kinds.counts << 1 | (countBefore ? 1 : 0)) & 0xFF;
     const uint32_t misfits =
         (~(alone | kinds.counts | kinds.colours) | (kinds.colours ^ colourWanted)) & 0xFF;
-    if (alone == 0 || (kinds.singles == 0xFF)) {
+    if (alone == 0 || kinds.singles == 0xFF) {
         // Counts and colours alone give their low bytes; single pixels alone 01
         // and their colours.
         for (unsigned half = 0; half < 2; ++half) {

@@ -47,10 +47,10 @@ inline bool lastRowEmpty(const RowEnds& rows) {
 
 // Takes words from span.in to span.out and notes the rows it closes. Stops
 // after rows.rowsLeft rows, at a row end with no piece left, after an empty
-// row followed by another end of row, before a word it does not take, and where fewer
-// than a block's words or a block's room (at most 64 bytes) are left; span
-// then stands at the next word, never between a repeat count and its colour
-// word.
+// row followed by another end of row, before a word it does not take, and
+// where fewer than a block's words or a block's room (at most 64 bytes) are
+// left; span then stands at the next word, never between a repeat count and
+// its colour word.
 using BlockKernel = void (*)(KernelSpan& span, RowEnds& rows);
 
 struct Rle8Kernel {
@@ -67,8 +67,8 @@ const std::vector<Rle8Kernel>& kernelsForTesting();
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && !defined(KESTRUP_PORTABLE)
 #define KESTRUP_X86_KERNELS 1
-extern const Rle8Kernel kSsse3Kernel;  // eight words a block, pshufb
-extern const Rle8Kernel kAvx2Kernel;   // sixteen words a block
+extern const Rle8Kernel kSsse3Kernel;  // eight words a block
+extern const Rle8Kernel kAvx2Kernel;   // thirty-two words a step
 #endif
 
 namespace kernel {
