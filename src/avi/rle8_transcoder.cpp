@@ -77,9 +77,14 @@ void takeEmptyRows(KernelSpan& span, RowEnds& rows) {
         rows.rowsLeft, std::min(span.inEnd - span.in, span.outEnd - span.out) / 2));
     size_t rowEnds = 0;
     while (rowEnds + wordvec::kWords <= most) {
+        // The next load's address must not wait for this one's words: a full
+        // block moves on by a constant.
         const unsigned mask = wordvec::kindMask(span.in + 2 * rowEnds, kEndOfRow);
-        rowEnds += static_cast<size_t>(std::countr_one(mask));
-        if (mask != (1u << wordvec::kWords) - 1) break;
+        if (mask != (1u << wordvec::kWords) - 1) {
+            rowEnds += static_cast<size_t>(std::countr_one(mask));
+            break;
+        }
+        rowEnds += wordvec::kWords;
     }
     if (rowEnds + wordvec::kWords > most) {
         while (rowEnds < most && isRowEnd(span.in + 2 * rowEnds))
