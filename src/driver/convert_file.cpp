@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "avi/avi_finish.h"
 #include "avi/avi_format.h"
@@ -17,6 +18,10 @@
 namespace {
 
 constexpr const char* kScratchPrefix = "kesidx";
+// The conversion of an output that is copied over once complete.
+constexpr const char* kCopyPrefix = "kesavi";
+// The copy reads and writes this much at a time.
+constexpr size_t kCopyPieceSize = size_t{256} << 10;
 
 // A frame is staged in twice the output buffer's size (a whole 1024 x 768 frame
 // of single-pixel words fits); a larger one is written in bands of a quarter of
@@ -50,13 +55,12 @@ struct StreamOwner {
     }
 };
 
-// Removes the file at path on every way out unless kept or released; also the
-// file an interrupt removes while armed. Declared before the streams on the
-// file, so that they are closed first.
+// Removes the file at path on every way out unless released; also the file
+// an interrupt removes while armed. Declared before the streams on the file,
+// so that they are closed first.
 struct CreatedFile {
     const std::string* path = nullptr;
     bool isOutput = false;
-    bool keep = false;
     CreatedFile() = default;
     CreatedFile(const CreatedFile&) = delete;
     CreatedFile& operator=(const CreatedFile&) = delete;
@@ -75,7 +79,7 @@ struct CreatedFile {
         if (path == nullptr) return;
         InterruptHold hold;
         name(nullptr);
-        if (!keep) removeFile(*path);
+        removeFile(*path);
     }
 
 private:
@@ -88,26 +92,58 @@ private:
     }
 };
 
-// How the output is written: into a new file beside it that takes its place
-// only once complete, or, when that cannot be (a device, a pipe, another
-// user's file, a directory that takes no new file), into the output itself.
+// How the output is written:
+// - kBeside: into a new file beside it, which takes its place once complete;
+// - kCopied: into a file of the run's own in the temporary directory, copied
+//   over the output once complete: an existing file that cannot be replaced
+//   (another user's, which keeps its owner so) or beside which no new file
+//   can be made, and which so keeps its bytes until there is an AVI to copy;
+// - kDirect: into the output itself: a device, a pipe, or a new file that
+//   cannot be made beside it.
+enum class OutputWay { kBeside, kCopied, kDirect };
+
 struct OutputPlan {
     PathKind kind = PathKind::kAbsent;
+    OutputWay way = OutputWay::kDirect;
     std::string target;    // the output file itself, behind any link
-    std::string tempPath;  // empty when written in place
+    std::string tempPath;  // the file written instead of the output, if any
 };
 
-// Creates the file beside the output for a regular file of this user's that
-// it may write, or for a path where nothing stands yet; false when there is none.
+int outputNotWritable() {
+    setErrorText("Could not open file %s for writing.", gState.outputPath.c_str());
+    return 0;
+}
+
+int outputWriteError() {
+    setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
+    return 0;
+}
+
+// Creates a file of this run's own in the temporary directory, opened for
+// writing into owner and armed for removal. Returns 1, or 0 with the message.
+int createTempFile(const char* prefix, std::string& path, StreamOwner& owner, CreatedFile& file,
+                   bool isOutput) {
+    InterruptHold hold;
+    switch (createScratchFile(prefix, path, owner.stream)) {
+        case ScratchResult::kNoName:
+            setErrorText("Could not create temp file name.");
+            return 0;
+        case ScratchResult::kNotOpened:
+            setErrorText("Could not open temp file %s for writing.", path.c_str());
+            return 0;
+        case ScratchResult::kCreated:
+            break;
+    }
+    file.arm(path, isOutput);
+    return 1;
+}
+
+// Creates the file beside the output; false when there is none.
 bool openBesideOutput(OutputPlan& plan, StreamOwner& output, CreatedFile& outputFile) {
-    plan.kind = pathKind(gState.outputPath);
-    if (plan.kind == PathKind::kOther) return false;
-    plan.target =
-        plan.kind == PathKind::kRegular ? resolvedPath(gState.outputPath) : gState.outputPath;
-    if (plan.kind == PathKind::kRegular && !mayReplaceFile(plan.target)) return false;
     InterruptHold hold;
     if (!createSiblingTempFile(plan.target, plan.tempPath, output.stream)) return false;
     outputFile.arm(plan.tempPath, true);
+    plan.way = OutputWay::kBeside;
     return true;
 }
 
@@ -128,26 +164,82 @@ bool openOutputInPlace(OutputPlan& plan, StreamOwner& output, CreatedFile& outpu
     return true;
 }
 
-// Closes the output; a complete file written beside the output then takes its
-// place, with the replaced file's permissions or a new file's usual ones. A
-// complete output, wherever written, is no longer removed by an interrupt.
-// False when data did not reach the file or it could not be put in place.
-bool closeOutput(OutputPlan& plan, StreamOwner& output, CreatedFile& outputFile, bool complete) {
-    if (!complete) return output.close();
-    if (plan.tempPath.empty()) {
-        if (!output.close()) return false;
-        InterruptHold hold;
-        outputFile.release();
-        return true;
+// Chooses how the output is written and opens the file the conversion writes.
+// Returns 1, or 0 with the message; nothing existing is changed.
+int openOutput(OutputPlan& plan, StreamOwner& output, CreatedFile& outputFile) {
+    plan.kind = pathKind(gState.outputPath);
+    if (plan.kind == PathKind::kRegular) {
+        plan.target = resolvedPath(gState.outputPath);
+        if (!mayWriteFile(plan.target)) return outputNotWritable();
+        if (mayReplaceFile(plan.target) && openBesideOutput(plan, output, outputFile)) return 1;
+        plan.way = OutputWay::kCopied;
+        return createTempFile(kCopyPrefix, plan.tempPath, output, outputFile, true);
     }
-    if (plan.kind != PathKind::kRegular || !copyPermissions(plan.target, output.stream)) {
+    plan.target = gState.outputPath;
+    if (plan.kind == PathKind::kAbsent && openBesideOutput(plan, output, outputFile)) return 1;
+    return openOutputInPlace(plan, output, outputFile) ? 1 : outputNotWritable();
+}
+
+// Copies the rest of from into to; false when a read or a write failed.
+bool copyStream(std::FILE* from, std::FILE* to) {
+    std::vector<uint8_t> piece(kCopyPieceSize);
+    for (;;) {
+        const size_t got = std::fread(piece.data(), 1, piece.size(), from);
+        if (std::fwrite(piece.data(), 1, got, to) != got) return false;
+        if (got < piece.size()) return std::ferror(from) == 0;
+    }
+}
+
+// Copies the complete conversion over the output, which so keeps its owner,
+// mode and links. The output is held for writing by this run alone first,
+// after any other run copying to it; then, with the interrupts held, its old
+// bytes give way to the new ones. Until then the output keeps its bytes; a
+// copy that fails midway leaves it empty. Returns 1, or 0 with the message.
+int copyOverOutput(const OutputPlan& plan) {
+    StreamOwner source;
+    source.stream = openFile(plan.tempPath, "rb");
+    if (source.stream == nullptr) {
+        setErrorText("Could not open file %s for reading.", plan.tempPath.c_str());
+        return 0;
+    }
+    StreamOwner destination;
+    destination.stream = openLockedForWriting(plan.target);
+    if (destination.stream == nullptr) return outputNotWritable();
+    // Pieces go straight to the file: nothing is left in a buffer to be
+    // written after the file was emptied.
+    std::setvbuf(source.stream, nullptr, _IONBF, 0);
+    std::setvbuf(destination.stream, nullptr, _IONBF, 0);
+    InterruptHold hold;
+    if (emptyFile(destination.stream) && copyStream(source.stream, destination.stream)) {
+        return destination.close() ? 1 : outputWriteError();
+    }
+    emptyFile(destination.stream);
+    return outputWriteError();
+}
+
+// Brings a complete conversion to the output: the file beside it takes its
+// place, with the replaced file's permissions or a new file's usual ones, or
+// the temporary file is copied over it. A complete output, wherever written,
+// is no longer removed by an interrupt. Returns 1, or 0 with the message.
+int deliverOutput(const OutputPlan& plan, StreamOwner& output, CreatedFile& outputFile) {
+    if (plan.way == OutputWay::kCopied) {
+        if (!output.close()) {
+            setErrorText("i/o error writing to temp file \"%s\".", plan.tempPath.c_str());
+            return 0;
+        }
+        return copyOverOutput(plan);
+    }
+    if (plan.way == OutputWay::kBeside &&
+        (plan.kind != PathKind::kRegular || !copyPermissions(plan.target, output.stream))) {
         setUsualPermissions(output.stream);
     }
-    if (!output.close()) return false;
+    if (!output.close()) return outputWriteError();
     InterruptHold hold;
-    if (!replaceFile(plan.tempPath, plan.target)) return false;
+    if (plan.way == OutputWay::kBeside && !replaceFile(plan.tempPath, plan.target)) {
+        return outputWriteError();
+    }
     outputFile.release();
-    return true;
+    return 1;
 }
 
 }  // namespace
@@ -163,20 +255,8 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     StreamOwner output;
     StreamOwner scratchReader;
 
-    {
-        InterruptHold hold;
-        switch (createScratchFile(kScratchPrefix, gState.scratchPath, scratchWriter.stream)) {
-            case ScratchResult::kNoName:
-                setErrorText("Could not create temp file name.");
-                return 0;
-            case ScratchResult::kNotOpened:
-                setErrorText("Could not open temp file %s for writing.",
-                             gState.scratchPath.c_str());
-                return 0;
-            case ScratchResult::kCreated:
-                break;
-        }
-        scratchFile.arm(gState.scratchPath, false);
+    if (!createTempFile(kScratchPrefix, gState.scratchPath, scratchWriter, scratchFile, false)) {
+        return 0;
     }
 
     gState.inputPath = inputPathFor(inputName);
@@ -195,11 +275,7 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
         return 0;  // declined: no message, the existing file untouched
     }
 
-    if (!openBesideOutput(plan, output, outputFile) &&
-        !openOutputInPlace(plan, output, outputFile)) {
-        setErrorText("Could not open file %s for writing.", gState.outputPath.c_str());
-        return 0;
-    }
+    if (!openOutput(plan, output, outputFile)) return 0;
     // The window and the buffer share one block, which the system may back with
     // a large page; without the block, each is allocated on its own.
     const LargeBlock ioBlock = allocateLargeBlock(kInputWindowSize + kOutputBufferSize);
@@ -224,10 +300,11 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
             result = finishAvi(writer, scratchReader.stream);
         }
     }
-    if (!closeOutput(plan, output, outputFile, result == 1) && result == 1) {
-        setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
-        result = 0;
+    // A conversion written to the temporary directory failed there, not at
+    // the output, which it has not touched.
+    if (result == 0 && writer.failed && plan.way == OutputWay::kCopied) {
+        setErrorText("i/o error writing to temp file \"%s\".", plan.tempPath.c_str());
     }
-    outputFile.keep = result == 1;
+    if (result == 1) result = deliverOutput(plan, output, outputFile);
     return result;
 }
