@@ -13,6 +13,7 @@
 #include "platform/file_system.h"
 #include "platform/interrupts.h"
 #include "platform/memory_blocks.h"
+#include "rmfile/frame_header.h"
 #include "rmfile/frame_scan.h"
 
 namespace {
@@ -136,6 +137,14 @@ int createTempFile(const char* prefix, std::string& path, StreamOwner& owner, Cr
     }
     file.arm(path, isOutput);
     return 1;
+}
+
+// True when the existing output is a raster metafile, most likely an input
+// the shell's "*.rm" put in the output's place. Only a regular file is read.
+bool isRasterMetafile(const std::string& path) {
+    StreamOwner file;
+    file.stream = openRegularFile(path);
+    return file.stream != nullptr && beginsWithFrameMark(file.stream);
 }
 
 // Creates the file beside the output; false when there is none.
@@ -269,6 +278,11 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     }
     if (isSameFile(input.stream, gState.outputPath)) {
         setErrorText("Output file %s is the same file as the input.", gState.outputPath.c_str());
+        return 0;
+    }
+    if (isRasterMetafile(gState.outputPath)) {
+        setErrorText("Output file %s is a raster metafile; it is not replaced.",
+                     gState.outputPath.c_str());
         return 0;
     }
     if (pathExists(gState.outputPath) && !noPrompt && !askOverwrite(gState.outputPath)) {
