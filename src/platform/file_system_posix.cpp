@@ -158,8 +158,9 @@ int openRegularDescriptor(const std::string& path, int flags) {
     const int descriptor = open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (descriptor < 0) return -1;
     struct stat info;
-    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) ||
-        fcntl(descriptor, F_SETFL, flags) != 0) {
+    const int status = fcntl(descriptor, F_GETFL);
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) || status < 0 ||
+        fcntl(descriptor, F_SETFL, status & ~O_NONBLOCK) != 0) {
         close(descriptor);
         return -1;
     }
