@@ -78,9 +78,10 @@ bool mayReplaceFile(const std::string& path);
 std::FILE* openRegularFile(const std::string& path);
 
 // Opens the existing regular file at path for binary writing, its bytes kept,
-// and waits until no other process holds it for writing; the wait ends with
-// the process on an interrupt. Others who ask the same wait until the stream
-// is closed. nullptr, with nothing changed, on failure.
+// and waits until this process alone holds it: a process that asked the same
+// (on Windows, any that has it open for writing) is waited for, and others who
+// ask wait until the stream is closed. An interrupt ends the wait with the
+// process. nullptr, with nothing changed, on failure.
 std::FILE* openLockedForWriting(const std::string& path);
 
 // Cuts the file of stream to no bytes, the stream at its start; false when the
