@@ -144,17 +144,33 @@ TEST(Driver, ClosedStandardStreamsChangeNothing) {
     }
 }
 
-TEST(Driver, RefusesToWriteOverTheInput) {
+// Neither the input nor another metafile (by its contents, whatever its name)
+// is replaced, asked about or not: "kestrup -y a.rm b.rm" from "*.rm" keeps b.rm.
+TEST(Driver, RefusesToWriteOverTheInputOrAMetafile) {
     Workspace space;
     symlink("anim.rm", space.dir.file("link.rm").c_str());
     link(space.dir.file("anim.rm").c_str(), space.dir.file("hard.rm").c_str());
-    const rmw::Bytes original = rmw::readFile(space.dir.file("anim.rm"));
-    for (const char* output : {"anim.rm", "./anim.rm", "link.rm", "hard.rm"}) {
-        const ProcessResult result = space.run({"-q", "-y", "anim.rm", output});
-        EXPECT_EQ(result.exitStatus, 1) << output;
-        EXPECT_EQ(result.err, std::string("\n*** Error: ***\nOutput file ") + output +
-                                  " is the same file as the input.\n");
-        EXPECT_EQ(rmw::readFile(space.dir.file("anim.rm")), original);
+    rmw::writeFile(space.dir.file("other.rm"), twoByTwoFile(rmw::makePalette(2)));
+    rmw::writeFile(space.dir.file("frames.avi"), twoByTwoFile(rmw::makePalette(3)));
+    const char kSame[] = " is the same file as the input.\n";
+    const char kMetafile[] = " is a raster metafile; it is not replaced.\n";
+    const struct {
+        const char* output;
+        const char* option;  // -q asks, and is answered "y"
+        const char* reason;
+    } cases[] = {{"anim.rm", "-y", kSame},       {"./anim.rm", "-y", kSame},
+                 {"link.rm", "-y", kSame},       {"hard.rm", "-y", kSame},
+                 {"other.rm", "-y", kMetafile},  {"other.rm", "-q", kMetafile},
+                 {"frames.avi", "-y", kMetafile}};
+    for (const auto& c : cases) {
+        const rmw::Bytes original = rmw::readFile(space.dir.file(c.output));
+        const std::vector<std::string> before = space.dir.entries();
+        const ProcessResult result = space.run({"-q", c.option, "anim.rm", c.output}, "y\n");
+        EXPECT_EQ(result.exitStatus, 1) << c.output;
+        EXPECT_EQ(result.out, "") << "no question asked";
+        EXPECT_EQ(result.err, std::string("\n*** Error: ***\nOutput file ") + c.output + c.reason);
+        EXPECT_EQ(rmw::readFile(space.dir.file(c.output)), original);
+        EXPECT_EQ(space.dir.entries(), before);
         EXPECT_TRUE(space.scratchLeft().empty());
     }
 }

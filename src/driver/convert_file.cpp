@@ -1,15 +1,15 @@
 #include "driver/convert_file.h"
 
 #include <cstdio>
-#include <optional>
-#include <string>
 
 #include "avi/avi_finish.h"
 #include "avi/avi_format.h"
 #include "avi/movie_chunks.h"
 #include "conversion_state.h"
 #include "driver/file_naming.h"
+#include "driver/output_file.h"
 #include "driver/overwrite_prompt.h"
+#include "driver/run_files.h"
 #include "platform/file_system.h"
 #include "platform/interrupts.h"
 #include "platform/memory_blocks.h"
@@ -34,123 +34,6 @@ constexpr const char* kScratchPrefix = "kesidx";
 constexpr size_t kInputWindowSize = KESTRUP_INPUT_WINDOW_SIZE;
 constexpr size_t kOutputBufferSize = KESTRUP_OUTPUT_BUFFER_SIZE;
 
-// Closes its stream on every way out; close() reports whether all buffered
-// data reached the file.
-struct StreamOwner {
-    std::FILE* stream = nullptr;
-    StreamOwner() = default;
-    StreamOwner(const StreamOwner&) = delete;
-    StreamOwner& operator=(const StreamOwner&) = delete;
-    ~StreamOwner() {
-        if (stream != nullptr) std::fclose(stream);
-    }
-    bool close() {
-        const bool closed = std::fclose(stream) == 0;
-        stream = nullptr;
-        return closed;
-    }
-};
-
-// Removes the file at path on every way out unless kept or released; also the
-// file an interrupt removes while armed. Declared before the streams on the
-// file, so that they are closed first.
-struct CreatedFile {
-    const std::string* path = nullptr;
-    bool isOutput = false;
-    bool keep = false;
-    CreatedFile() = default;
-    CreatedFile(const CreatedFile&) = delete;
-    CreatedFile& operator=(const CreatedFile&) = delete;
-    void arm(const std::string& armedPath, bool output) {
-        path = &armedPath;
-        isOutput = output;
-        name(path->c_str());
-    }
-    // Stops removing the file, on every way out and on an interrupt.
-    void release() {
-        if (path == nullptr) return;  // never armed: a device or pipe
-        name(nullptr);
-        path = nullptr;
-    }
-    ~CreatedFile() {
-        if (path == nullptr) return;
-        InterruptHold hold;
-        name(nullptr);
-        if (!keep) removeFile(*path);
-    }
-
-private:
-    void name(const char* handlerPath) const {
-        if (isOutput) {
-            setInterruptOutputPath(handlerPath);
-        } else {
-            setInterruptScratchPath(handlerPath);
-        }
-    }
-};
-
-// How the output is written: into a new file beside it that takes its place
-// only once complete, or, when that cannot be (a device, a pipe, another
-// user's file, a directory that takes no new file), into the output itself.
-struct OutputPlan {
-    PathKind kind = PathKind::kAbsent;
-    std::string target;    // the output file itself, behind any link
-    std::string tempPath;  // empty when written in place
-};
-
-// Creates the file beside the output for a regular file of this user's that
-// it may write, or for a path where nothing stands yet; false when there is none.
-bool openBesideOutput(OutputPlan& plan, StreamOwner& output, CreatedFile& outputFile) {
-    plan.kind = pathKind(gState.outputPath);
-    if (plan.kind == PathKind::kOther) return false;
-    plan.target =
-        plan.kind == PathKind::kRegular ? resolvedPath(gState.outputPath) : gState.outputPath;
-    if (plan.kind == PathKind::kRegular && !mayReplaceFile(plan.target)) return false;
-    InterruptHold hold;
-    if (!createSiblingTempFile(plan.target, plan.tempPath, output.stream)) return false;
-    outputFile.arm(plan.tempPath, true);
-    return true;
-}
-
-// Opens the output itself for writing. A pipe without a reader makes the open
-// wait, so a path that was neither a regular file nor absent is opened with
-// the interrupts live; a regular file is named to the handler right after.
-bool openOutputInPlace(OutputPlan& plan, StreamOwner& output, CreatedFile& outputFile) {
-    std::optional<InterruptHold> hold;
-    if (plan.kind != PathKind::kOther) hold.emplace();
-    output.stream = openFile(gState.outputPath, "wb");
-    if (output.stream == nullptr) return false;
-    if (!hold) hold.emplace();
-    // A failed run removes its output, but never a device or pipe it wrote to.
-    if (isRegularFile(output.stream)) {
-        plan.target = resolvedPath(gState.outputPath);
-        outputFile.arm(plan.target, true);
-    }
-    return true;
-}
-
-// Closes the output; a complete file written beside the output then takes its
-// place, with the replaced file's permissions or a new file's usual ones. A
-// complete output, wherever written, is no longer removed by an interrupt.
-// False when data did not reach the file or it could not be put in place.
-bool closeOutput(OutputPlan& plan, StreamOwner& output, CreatedFile& outputFile, bool complete) {
-    if (!complete) return output.close();
-    if (plan.tempPath.empty()) {
-        if (!output.close()) return false;
-        InterruptHold hold;
-        outputFile.release();
-        return true;
-    }
-    if (plan.kind != PathKind::kRegular || !copyPermissions(plan.target, output.stream)) {
-        setUsualPermissions(output.stream);
-    }
-    if (!output.close()) return false;
-    InterruptHold hold;
-    if (!replaceFile(plan.tempPath, plan.target)) return false;
-    outputFile.release();
-    return true;
-}
-
 }  // namespace
 
 int convertFile(const char* inputName, const char* outputName, bool noPrompt, int dotInterval,
@@ -164,20 +47,8 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     StreamOwner output;
     StreamOwner scratchReader;
 
-    {
-        InterruptHold hold;
-        switch (createScratchFile(kScratchPrefix, gState.scratchPath, scratchWriter.stream)) {
-            case ScratchResult::kNoName:
-                setErrorText("Could not create temp file name.");
-                return 0;
-            case ScratchResult::kNotOpened:
-                setErrorText("Could not open temp file %s for writing.",
-                             gState.scratchPath.c_str());
-                return 0;
-            case ScratchResult::kCreated:
-                break;
-        }
-        scratchFile.arm(gState.scratchPath, false);
+    if (!createTempFile(kScratchPrefix, gState.scratchPath, scratchWriter, scratchFile, false)) {
+        return 0;
     }
 
     gState.inputPath = inputPathFor(inputName);
@@ -192,15 +63,16 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
         setErrorText("Output file %s is the same file as the input.", gState.outputPath.c_str());
         return 0;
     }
+    if (isRasterMetafile(gState.outputPath)) {
+        setErrorText("Output file %s is a raster metafile; it is not replaced.",
+                     gState.outputPath.c_str());
+        return 0;
+    }
     if (pathExists(gState.outputPath) && !noPrompt && !askOverwrite(gState.outputPath)) {
         return 0;  // declined: no message, the existing file untouched
     }
 
-    if (!openBesideOutput(plan, output, outputFile) &&
-        !openOutputInPlace(plan, output, outputFile)) {
-        setErrorText("Could not open file %s for writing.", gState.outputPath.c_str());
-        return 0;
-    }
+    if (!openOutput(plan, output, outputFile)) return 0;
     // The window and the buffer share one block, which the system may back with
     // a large page; without the block, each is allocated on its own.
     const LargeBlock ioBlock = allocateLargeBlock(kInputWindowSize + kOutputBufferSize);
@@ -214,10 +86,7 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
 
     int result = scanFrames(reader, writer, chunks, scratchWriter.stream, dotInterval, multiPalette,
                             framesPerSecond);
-    if (!scratchWriter.close() && result == 1) {
-        setErrorText("i/o error writing to temp file \"%s\".", gState.scratchPath.c_str());
-        result = 0;
-    }
+    if (!scratchWriter.close() && result == 1) result = tempFileWriteError(gState.scratchPath);
     if (result == 1) {
         scratchReader.stream = openFile(gState.scratchPath, "rb");
         if (scratchReader.stream == nullptr) {
@@ -227,10 +96,11 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
             result = finishAvi(writer, chunks, scratchReader.stream);
         }
     }
-    if (!closeOutput(plan, output, outputFile, result == 1) && result == 1) {
-        setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
-        result = 0;
+    // A conversion written to the temporary directory failed there, not at
+    // the output, which it has not touched.
+    if (result == 0 && writer.failed && plan.way == OutputWay::kCopied) {
+        tempFileWriteError(plan.tempPath);
     }
-    outputFile.keep = result == 1;
+    if (result == 1) result = deliverOutput(plan, output, outputFile);
     return result;
 }

@@ -65,6 +65,25 @@ bool setUsualPermissions(std::FILE* stream);
 // on failure.
 bool replaceFile(const std::string& from, const std::string& to);
 
-// True when this process may write the existing file at path and put a new
-// file in its place without taking it from another owner; nothing is changed.
+// True when this process may write the existing file at path; nothing is
+// changed, and the file is not opened.
+bool mayWriteFile(const std::string& path);
+
+// True when this process may put a new file in place of the existing, writable
+// file at path without taking it from another owner; nothing is changed.
 bool mayReplaceFile(const std::string& path);
+
+// Opens path for binary reading only when it is a regular file: a device or a
+// pipe is not even opened. nullptr otherwise, or on failure.
+std::FILE* openRegularFile(const std::string& path);
+
+// Opens the existing regular file at path for binary writing, its bytes kept,
+// and waits until this process alone holds it: a process that asked the same
+// (on Windows, any that has it open for writing) is waited for, and others who
+// ask wait until the stream is closed. An interrupt ends the wait with the
+// process. nullptr, with nothing changed, on failure.
+std::FILE* openLockedForWriting(const std::string& path);
+
+// Cuts the file of stream to no bytes, the stream at its start; false when the
+// file could not be cut.
+bool emptyFile(std::FILE* stream);

@@ -136,12 +136,67 @@ bool replaceFile(const std::string& from, const std::string& to) {
     return rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool mayReplaceFile(const std::string& path) {
+bool mayWriteFile(const std::string& path) {
     // Asked, not tried: opening the file for writing would tell anyone
     // watching it that it was written.
-    if (faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) return false;
-    // Another user's file keeps its owner by being written in place; a
+    return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+bool mayReplaceFile(const std::string& path) {
+    // Another user's file keeps its owner by being written over in place; a
     // directory such as /tmp would not even let it be replaced.
     struct stat info;
     return geteuid() == 0 || (stat(path.c_str(), &info) == 0 && info.st_uid == geteuid());
+}
+
+namespace {
+
+// A descriptor on the regular file at path, opened with flags, or -1. The
+// open never waits: a pipe put there after the check must not hold the run.
+int openRegularDescriptor(const std::string& path, int flags) {
+    if (pathKind(path) != PathKind::kRegular) return -1;
+    const int descriptor = open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) return -1;
+    struct stat info;
+    const int status = fcntl(descriptor, F_GETFL);
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) || status < 0 ||
+        fcntl(descriptor, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        close(descriptor);
+        return -1;
+    }
+    return descriptor;
+}
+
+std::FILE* streamOnDescriptor(int descriptor, const char* mode) {
+    if (descriptor < 0) return nullptr;
+    std::FILE* stream = fdopen(descriptor, mode);
+    if (stream == nullptr) close(descriptor);
+    return stream;
+}
+
+}  // namespace
+
+std::FILE* openRegularFile(const std::string& path) {
+    return streamOnDescriptor(openRegularDescriptor(path, O_RDONLY), "rb");
+}
+
+std::FILE* openLockedForWriting(const std::string& path) {
+    const int descriptor = openRegularDescriptor(path, O_WRONLY);
+    if (descriptor < 0) return nullptr;
+    // The whole file, however long it grows; released when the descriptor closes.
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    while (fcntl(descriptor, F_SETLKW, &lock) != 0) {
+        if (errno != EINTR) {
+            close(descriptor);
+            return nullptr;
+        }
+    }
+    // "w" on a descriptor keeps the file's bytes.
+    return streamOnDescriptor(descriptor, "wb");
+}
+
+bool emptyFile(std::FILE* stream) {
+    return std::fseek(stream, 0, SEEK_SET) == 0 && ftruncate(fileno(stream), 0) == 0;
 }

@@ -149,11 +149,48 @@ PathKind pathKind(const std::string& path) {
     return regular ? PathKind::kRegular : PathKind::kOther;
 }
 
-bool mayReplaceFile(const std::string& path) {
+bool mayWriteFile(const std::string& path) {
+    // A file another process holds for writing alone is waited for when the
+    // conversion is copied over it.
     const HANDLE handle = createHandle(path, GENERIC_WRITE, OPEN_EXISTING);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (handle == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
     CloseHandle(handle);
     return true;
+}
+
+bool mayReplaceFile(const std::string& /*path*/) {
+    return true;  // a new file in the folder takes the folder's access list
+}
+
+std::FILE* openRegularFile(const std::string& path) {
+    if (pathKind(path) != PathKind::kRegular) return nullptr;
+    return openFile(path, "rb");
+}
+
+std::FILE* openLockedForWriting(const std::string& path) {
+    if (pathKind(path) != PathKind::kRegular) return nullptr;
+    // Shared for reading alone: while another process has the file open for
+    // writing, it is refused, and asked for again a moment later.
+    constexpr DWORD kRetryMilliseconds = 100;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    for (;;) {
+        handle = CreateFileW(toWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) break;
+        if (GetLastError() != ERROR_SHARING_VIOLATION) return nullptr;
+        Sleep(kRetryMilliseconds);
+    }
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    return streamOnHandle(handle, _O_WRONLY, "wb");
+}
+
+bool emptyFile(std::FILE* stream) {
+    if (std::fseek(stream, 0, SEEK_SET) != 0) return false;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    return SetEndOfFile(handle) != 0;
 }
 
 ScratchResult createScratchFile(const char* prefix, std::string& path, std::FILE*& stream) {

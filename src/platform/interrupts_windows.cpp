@@ -35,9 +35,19 @@ void removeArmed(const ArmedName& name) {
     if (path != nullptr) DeleteFileW(path);
 }
 
+// A hold is a lock that the handler takes before it removes anything: an
+// interrupt during a hold waits, on the handler's thread, for the hold to end.
+// It is never released by the handler, whose thread ends the process.
+struct HoldLock {
+    CRITICAL_SECTION section;
+    HoldLock() { InitializeCriticalSection(&section); }
+};
+HoldLock gHoldLock;
+
 // Removes what this run created, then dies of the same signal so that the
 // parent sees the conventional status.
 extern "C" void removeFilesAndDie(int signalNumber) {
+    EnterCriticalSection(&gHoldLock.section);
     removeArmed(gScratchName);
     removeArmed(gOutputName);
     std::signal(signalNumber, SIG_DFL);
@@ -65,6 +75,10 @@ void setInterruptOutputPath(const char* path) {
     arm(gOutputName, path);
 }
 
-// There is no signal mask to hold interrupts off with.
-InterruptHold::InterruptHold() {}
-InterruptHold::~InterruptHold() {}
+// A hold may be taken again within a hold: the lock counts its entries.
+InterruptHold::InterruptHold() {
+    EnterCriticalSection(&gHoldLock.section);
+}
+InterruptHold::~InterruptHold() {
+    LeaveCriticalSection(&gHoldLock.section);
+}

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "byte_order.h"
 #include "rmfile/rm_format.h"
 
 int checkFrameHeader(InputReader& input) {
@@ -59,4 +60,9 @@ void readPalette(InputReader& input, Palette& palette) {
     for (PaletteEntry& entry : palette) {
         entry.blue = readU16(input, word) ? static_cast<uint8_t>(word) : 0;
     }
+}
+
+bool beginsWithFrameMark(std::FILE* stream) {
+    uint8_t mark[4];
+    return std::fread(mark, 1, sizeof mark, stream) == sizeof mark && getLe32(mark) == kFrameMark;
 }

@@ -1,6 +1,8 @@
 // Readers of a raster metafile frame's fixed fields.
 #pragma once
 
+#include <cstdio>
+
 #include "conversion_state.h"
 #include "stream_buffers.h"
 
@@ -13,3 +15,7 @@ int checkFrameHeader(InputReader& input);
 // Reads the red, green and blue tables (768 words) at the input's position into
 // palette. Never fails by itself: the reader's ended or failed flag tells.
 void readPalette(InputReader& input, Palette& palette);
+
+// True when the file of stream, read from its position, begins with a frame's
+// mark, as every raster metafile does.
+bool beginsWithFrameMark(std::FILE* stream);
