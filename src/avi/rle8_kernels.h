@@ -134,6 +134,13 @@ inline void takeFitWords(const uint8_t*& in, uint8_t*& out, unsigned fitWords, u
     out += bytesOf(alone, fitWords);
 }
 
+// A repeat count of 256 or more pixels, with its colour word, at in: handed to
+// the rule for a row's words (takeWord) without leaving the kernel, since such
+// runs are common in pictures with large plain areas. Returns true with in and
+// out moved on; false, nothing taken, for any other word, a malformed pair,
+// or where the input or the room (kLongestRunBytes) ends.
+bool takeLongRun(const uint8_t*& in, const uint8_t* inEnd, uint8_t*& out, const uint8_t* outEnd);
+
 // Where a kernel stops: a repeat count taken last waits for its colour word in
 // the next block, so it is handed back with the rest.
 inline void leaveNoCountWaiting(KernelSpan& span, const uint8_t* start, const uint8_t* in,

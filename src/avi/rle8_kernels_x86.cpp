@@ -95,7 +95,10 @@ __attribute__((target("ssse3"))) void takeBlocksSsse3(KernelSpan& span, RowEnds&
             if (fitMask != 0xFFFF) {
                 kernel::takeFitWords(in, out, static_cast<unsigned>(std::countr_one(fitMask)) / 2,
                                      aloneMask, masks >> 8, span.outBase, rows);
-                break;
+                if (rows.rowsLeft == 0 || !kernel::takeLongRun(in, span.inEnd, out, span.outEnd))
+                    break;
+                lastCounts = zero;  // the run's colour word came last
+                continue;
             }
             if (masks > 0xFF) {
                 const unsigned taken =
@@ -229,7 +232,12 @@ __attribute__((target("avx2,bmi,bmi2"))) void takeBlocksAvx2(KernelSpan& span, R
             kernel::takeFitWords(in, out, static_cast<unsigned>(std::countr_one(fitMask)),
                                  aloneMask, static_cast<uint32_t>(_mm256_movemask_epi8(rowEnd)),
                                  span.outBase, rows);
-            break;
+            if (rows.rowsLeft == 0 || !kernel::takeLongRun(in, span.inEnd, out, span.outEnd)) break;
+            // A long run may give more bytes than it took: the room is counted again.
+            steps = std::min(span.inEnd - in, span.outEnd - out) / kAvx2StepIn + 1;
+            lastCounts = zero;  // the run's colour word came last
+            lastSingles = 0;
+            continue;
         }
         if (_mm256_testz_si256(rowEnd, rowEnd) == 0) {
             const unsigned taken =

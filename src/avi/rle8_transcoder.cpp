@@ -16,7 +16,11 @@ void setColourMap(ColourMap& map, const ColourIndexes& indexes) {
     map.identity = indexes == identityIndexes();
 }
 
-WordStep takeWord(uint16_t word, int& pendingRun, uint8_t*& out, const ColourMap& colours) {
+namespace {
+
+// The rule itself, inlined where the kernels hand it a long run.
+[[gnu::always_inline]] inline WordStep applyWordRule(uint16_t word, int& pendingRun, uint8_t*& out,
+                                                     const ColourMap& colours) {
     const uint16_t kind = wordKind(word);
     int run = 1;
     if (pendingRun != kNoRun) {
@@ -45,6 +49,12 @@ WordStep takeWord(uint16_t word, int& pendingRun, uint8_t*& out, const ColourMap
     return WordStep::kTaken;
 }
 
+}  // namespace
+
+WordStep takeWord(uint16_t word, int& pendingRun, uint8_t*& out, const ColourMap& colours) {
+    return applyWordRule(word, pendingRun, out, colours);
+}
+
 WordStep readAndTakeWord(InputReader& input, int& pendingRun, uint8_t*& out,
                          const ColourMap& colours) {
     uint16_t word = 0;
@@ -54,15 +64,37 @@ WordStep readAndTakeWord(InputReader& input, int& pendingRun, uint8_t*& out,
 
 namespace {
 
+uint16_t wordAt(const uint8_t* in) {
+    return static_cast<uint16_t>(in[0] | in[1] << 8);
+}
+
+}  // namespace
+
+bool kernel::takeLongRun(const uint8_t*& in, const uint8_t* inEnd, uint8_t*& out,
+                         const uint8_t* outEnd) {
+    if (inEnd - in < 4 || outEnd - out < kLongestRunBytes) return false;
+    const uint16_t count = wordAt(in);
+    if (wordKind(count) != kRepeatCount || wordValue(count) <= kRleMaxRun) return false;
+    // The kernel's caller maps the colours of everything the kernel wrote.
+    static constexpr ColourMap kUnmapped{};
+    int pendingRun = kNoRun;
+    uint8_t* at = out;
+    if (applyWordRule(count, pendingRun, at, kUnmapped) != WordStep::kNeedsColour ||
+        applyWordRule(wordAt(in + 2), pendingRun, at, kUnmapped) != WordStep::kTaken) {
+        return false;
+    }
+    in += 4;
+    out = at;
+    return true;
+}
+
+namespace {
+
 // The colour of every pair from..to through the map; escapes keep their codes.
 void mapColours(uint8_t* from, const uint8_t* to, const ColourMap& colours) {
     for (; from < to; from += 2) {
         if (from[0] != kRleEscape) from[1] = colours.index[from[1]];
     }
-}
-
-uint16_t wordAt(const uint8_t* in) {
-    return static_cast<uint16_t>(in[0] | in[1] << 8);
 }
 
 bool isRowEnd(const uint8_t* word) {
