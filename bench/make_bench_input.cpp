@@ -7,12 +7,17 @@
 // worst:     1024 x 768 frames where every pixel differs from its neighbour;
 // long:      frames of 8 x 4 pixels (MEBIBYTES is then the frame count / 1000);
 // empty-rows: one frame 1 pixel wide whose rows are all empty, as many as fit;
-// endless:   one frame of the largest height whose input ends among its rows.
+// endless:   one frame of the largest height whose input ends among its rows;
+// mixed-P[-MEAN[-WxH[-SEED]]]: frames of seeded random rows (default 1024 x 768,
+//            seed 1): each item a single pixel with probability P percent, else a
+//            repeat pair of exponentially distributed length (mean MEAN, default
+//            12), one in 500 of them 256 to 1000 pixels long; random colours.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -24,6 +29,8 @@ constexpr int kWidth = 1024;
 constexpr int kHeight = 768;
 constexpr int32_t kLargestHeight = 0x7FFFFFFF;
 constexpr uint16_t kBeginImage = 0x4000;
+constexpr uint16_t kSinglePixel = 0x1000;
+constexpr uint16_t kColour = 0x3000;
 constexpr uint16_t kEndOfRow = 0x6000;
 constexpr uint16_t kEndOfImage = 0x7000;
 
@@ -88,13 +95,65 @@ bool writeEmptyRows(std::FILE* output, double bytes, bool endless) {
     return written && std::fwrite(tail.data(), 1, tail.size(), output) == tail.size();
 }
 
+// The shape of a mixed input, from its kind's text.
+struct Mix {
+    double singles = 0;  // share of items that are single pixels
+    double mean = 12;    // of a repeat pair's length
+    int32_t width = kWidth;
+    int32_t height = kHeight;
+    uint32_t seed = 1;
+};
+
+bool parseMix(const std::string& kind, Mix& mix) {
+    double percent = 0;
+    int width = kWidth;
+    int height = kHeight;
+    unsigned seed = 1;
+    const int fields = std::sscanf(kind.c_str(), "mixed-%lf-%lf-%dx%d-%u", &percent, &mix.mean,
+                                   &width, &height, &seed);
+    if (fields < 1 || fields == 3 || percent < 0 || percent > 100 || mix.mean < 1 || width < 1 ||
+        height < 1)
+        return false;
+    mix.singles = percent / 100;
+    mix.width = width;
+    mix.height = height;
+    mix.seed = seed;
+    return true;
+}
+
+// One frame of seeded random rows, written as words, not through pixels, so that
+// neighbouring items of one colour stay apart as the mix has them.
+void appendMixedFrame(rmw::Bytes& bytes, const Mix& mix, std::mt19937& random, int frame) {
+    rmw::appendFrameHeader(bytes, mix.width, mix.height, tableFor(frame / 50 % 4));
+    rmw::appendU16(bytes, kBeginImage);
+    const auto uniform = [&random] { return (static_cast<double>(random()) + 0.5) / 4294967296.0; };
+    for (int32_t y = 0; y < mix.height; ++y) {
+        for (int32_t x = 0; x < mix.width;) {
+            const auto colour = static_cast<uint16_t>(random() & 0xFF);
+            if (uniform() < mix.singles) {
+                rmw::appendU16(bytes, static_cast<uint16_t>(kSinglePixel | colour));
+                ++x;
+                continue;
+            }
+            const double length = random() % 500 == 0 ? static_cast<double>(256 + random() % 745)
+                                                      : std::ceil(-mix.mean * std::log(uniform()));
+            const auto run = static_cast<int32_t>(std::min<double>(length, mix.width - x));
+            rmw::appendU16(bytes, static_cast<uint16_t>(run));
+            rmw::appendU16(bytes, static_cast<uint16_t>(kColour | colour));
+            x += run;
+        }
+        rmw::appendU16(bytes, kEndOfRow);
+    }
+    rmw::appendU16(bytes, kEndOfImage);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 4) {
         std::fprintf(stderr,
                      "usage: make_bench_input realistic|large4k|large8k|worst|long|empty-rows|"
-                     "endless MEBIBYTES OUTPUT.rm\n");
+                     "endless|mixed-P[-MEAN[-WxH[-SEED]]] MEBIBYTES OUTPUT.rm\n");
         return 1;
     }
     const std::string kind = argv[1];
@@ -109,6 +168,13 @@ int main(int argc, char** argv) {
         const bool written = writeEmptyRows(output, target, kind == "endless");
         return std::fclose(output) == 0 && written ? 0 : 1;
     }
+    const bool mixed = kind.rfind("mixed-", 0) == 0;
+    Mix mix;
+    if (mixed && !parseMix(kind, mix)) {
+        std::fprintf(stderr, "make_bench_input: %s: not a mix\n", kind.c_str());
+        return 1;
+    }
+    std::mt19937 random(mix.seed);
     const bool tiny = kind == "long";
     const int side = kind == "large4k" ? 4096 : kind == "large8k" ? 8192 : 0;
     rmw::Picture picture{tiny ? 8 : side > 0 ? side : kWidth, tiny ? 4 : side > 0 ? side : kHeight,
@@ -117,18 +183,22 @@ int main(int argc, char** argv) {
     const long frames = tiny ? static_cast<long>(amount * 1000) : 0;
     double written = 0;
     for (int frame = 0; tiny ? frame < frames : written < target; ++frame) {
-        if (tiny) {
-            for (size_t i = 0; i < picture.pixels.size(); ++i) {
-                picture.pixels[i] =
-                    static_cast<uint8_t>((i / 3 + static_cast<size_t>(frame)) % 256);
-            }
-        } else if (kind == "worst") {
-            worstPicture(picture, frame);
-        } else {
-            realisticPicture(picture, frame);
-        }
         rmw::Bytes bytes;
-        rmw::appendFrame(bytes, picture, tableFor(frame / 50 % 4));
+        if (mixed) {
+            appendMixedFrame(bytes, mix, random, frame);
+        } else {
+            if (tiny) {
+                for (size_t i = 0; i < picture.pixels.size(); ++i) {
+                    picture.pixels[i] =
+                        static_cast<uint8_t>((i / 3 + static_cast<size_t>(frame)) % 256);
+                }
+            } else if (kind == "worst") {
+                worstPicture(picture, frame);
+            } else {
+                realisticPicture(picture, frame);
+            }
+            rmw::appendFrame(bytes, picture, tableFor(frame / 50 % 4));
+        }
         rmw::appendGap(bytes, frame % 3, 0);
         if (std::fwrite(bytes.data(), 1, bytes.size(), output) != bytes.size()) {
             std::perror(argv[3]);

@@ -88,6 +88,7 @@ struct Finish {
     std::FILE* file = nullptr;
     std::FILE* scratch = std::tmpfile();
     OutputWriter output;
+    ChunkWriterState chunks;
     explicit Finish(int64_t moviEnd) {
         resetConversionState();
         file = std::fopen(dir.file("out.avi").c_str(), "w+b");
@@ -110,7 +111,7 @@ struct Finish {
     }
     int run() {
         std::fflush(scratch);
-        return finishAvi(output, scratch);
+        return finishAvi(output, chunks, scratch);
     }
     uint32_t valueAt(int64_t position) {
         flushWriter(output);
@@ -179,7 +180,7 @@ TEST(AviFinish, NothingGrowsPastTheLargestRiffFile) {
         EXPECT_EQ(fits.valueAt(4), 0xFFFFFFF7u);
     }
     Finish chunk(0xFFFFFFFFll - 1000);
-    EXPECT_EQ(writePaletteChunk(Palette{}, chunk.output, chunk.scratch), 0);
+    EXPECT_EQ(writePaletteChunk(Palette{}, chunk.output, chunk.chunks, chunk.scratch), 0);
     EXPECT_EQ(gState.errorText, kLimitMessage);
 }
 
@@ -192,7 +193,7 @@ TEST(AviFinish, OutputWriteErrorIsAFailure) {
     attachWriter(output, full, 1 << 16, 0xFFFFFFFF);
     writeAviHeader(output, 2, 2, 10.0, Palette{});
     std::FILE* scratch = std::tmpfile();
-    EXPECT_EQ(finishAvi(output, scratch), 0);
+    EXPECT_EQ(finishAvi(output, ChunkWriterState{}, scratch), 0);
     EXPECT_EQ(gState.errorText, "i/o error writing to \"/dev/full\".");
     std::fclose(scratch);
     std::fclose(full);

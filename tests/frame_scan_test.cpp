@@ -128,7 +128,9 @@ TEST(FrameScan, OutgrownOutputInTheFirstFrameKeepsItsMessage) {
     TestStreams streams(bytes);
     streams.output.limit = 1300;  // the header fits, the frame does not
     resetConversionState();
-    EXPECT_EQ(scanFrames(streams.input, streams.output, streams.scratch, 0, false, 10.0), 0);
+    EXPECT_EQ(
+        scanFrames(streams.input, streams.output, streams.chunks, streams.scratch, 0, false, 10.0),
+        0);
     EXPECT_EQ(gState.errorText,
               "The converted AVI file would grow past 1300 bytes, the largest size an AVI file "
               "can have.");
@@ -143,7 +145,7 @@ TEST(FrameScan, ScratchFailureInTheFirstFrameKeepsItsMessage) {
     TestStreams streams(twoByTwoFile());
     resetConversionState();
     gState.scratchPath = "scratch";
-    EXPECT_EQ(scanFrames(streams.input, streams.output, full, 0, false, 10.0), 0);
+    EXPECT_EQ(scanFrames(streams.input, streams.output, streams.chunks, full, 0, false, 10.0), 0);
     EXPECT_EQ(gState.errorText, "i/o error writing to temp file \"scratch\".");
     std::fclose(full);
 }

@@ -37,19 +37,18 @@ bool readChunkRecord(std::FILE* scratch, ChunkRecord& record) {
 }
 
 // Writes one index entry per scratch record, filling each chunk's size field on
-// the way unless the chunk writer has filled them all. Returns the number of entries, or -1 when a size field could not be
-// filled in; a record
-// beyond the expected count is counted but not written, so the file never
-// grows past the size planned for it.
-int64_t writeIndexEntries(OutputWriter& output, std::FILE* scratch, int64_t expected,
-                          bool& paletteSeen) {
+// the way unless the chunk writer has filled them all. Returns the number of entries, or -1 when a
+// size field could not be filled in; a record beyond the expected count is counted but not written,
+// so the file never grows past the size planned for it.
+int64_t writeIndexEntries(OutputWriter& output, bool chunkSizesFilled, std::FILE* scratch,
+                          int64_t expected, bool& paletteSeen) {
     uint32_t chunkOffset = 4;  // from the "movi" code to the first chunk's code
     int64_t entries = 0;
     ChunkRecord record;
     while (readChunkRecord(scratch, record)) {
         if (entries == expected) return expected + 1;
         ++entries;
-        if (!output.chunkSizesFilled && !patchU32(output, record.sizeFieldOffset, record.dataSize))
+        if (!chunkSizesFilled && !patchU32(output, record.sizeFieldOffset, record.dataSize))
             return -1;
         if (record.isPalette != 0) {
             writeFourCC(output, kCodePaletteChunk);
@@ -73,7 +72,7 @@ int outputWriteError() {
 
 }  // namespace
 
-int finishAvi(OutputWriter& output, std::FILE* scratch) {
+int finishAvi(OutputWriter& output, const ChunkWriterState& chunks, std::FILE* scratch) {
     AviLayout& layout = gState.layout;
     const int64_t expected = int64_t{gState.frameCount} + gState.paletteChangeCount;
     std::rewind(scratch);
@@ -89,7 +88,8 @@ int finishAvi(OutputWriter& output, std::FILE* scratch) {
     writeChunkHeader(output, kCodeIdx1, &idx1SizePos);
     const int64_t entriesStart = writerPosition(output);
     bool paletteSeen = false;
-    const int64_t entries = writeIndexEntries(output, scratch, expected, paletteSeen);
+    const int64_t entries =
+        writeIndexEntries(output, chunks.chunkSizesFilled, scratch, expected, paletteSeen);
     if (entries < 0) return outputWriteError();
     if (entries != expected) {
         setErrorText(kInternalErrorFormat, kErrorIndexCount);

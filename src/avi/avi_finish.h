@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "avi/movie_chunks.h"
 #include "stream_buffers.h"
 
 // Builds the "idx1" index from the scratch records (read one at a time, each
@@ -11,5 +12,6 @@
 // the header. Returns 1, with gState.warningText set when the file is larger
 // than some players accept, or 0 with gState.errorText set: a record count that
 // differs from the chunks written, an output that would outgrow an AVI file, or
-// a failed write or seek on the output.
-int finishAvi(OutputWriter& output, std::FILE* scratch);
+// a failed write or seek on the output. A size the chunk writer filled in
+// already (chunks.chunkSizesFilled) is not filled again.
+int finishAvi(OutputWriter& output, const ChunkWriterState& chunks, std::FILE* scratch);

@@ -1,8 +1,8 @@
 #include "avi/movie_chunks.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdint>
-#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -32,14 +32,14 @@ bool writeChunkRecord(std::FILE* scratch, const ChunkRecord& record) {
 }
 
 // Common end of both chunk kinds: the largest-chunk figure and the scratch record.
-int finishChunk(OutputWriter& output, std::FILE* scratch, int32_t isPalette, int64_t sizeFieldPos,
-                int64_t dataSize) {
+int finishChunk(OutputWriter& output, ChunkWriterState& state, std::FILE* scratch,
+                int32_t isPalette, int64_t sizeFieldPos, int64_t dataSize) {
     if (outgrowsLimit(output, writerPosition(output))) return 0;
     if (dataSize > gState.largestChunk) gState.largestChunk = dataSize;
     // Filled now, while the field is most likely still in the buffer; a failure
     // shows in the writer's state, which the scan checks after every frame.
     patchU32(output, sizeFieldPos, static_cast<uint32_t>(dataSize));
-    output.chunkSizesFilled = true;
+    state.chunkSizesFilled = true;
     const ChunkRecord record{isPalette, static_cast<uint32_t>(sizeFieldPos),
                              static_cast<uint32_t>(dataSize)};
     if (!writeChunkRecord(scratch, record) || std::ferror(scratch)) {
@@ -75,8 +75,9 @@ int64_t openFrameChunk(OutputWriter& output) {
 // The end-of-bitmap pair, the chunk's size and its record; the input then
 // stands after the frame. dataSize counts the rows written, ok tells whether
 // every one converted.
-int closeFrameChunk(InputReader& input, OutputWriter& output, std::FILE* scratch, int64_t frameEnd,
-                    int64_t sizeFieldPos, int64_t dataSize, int ok) {
+int closeFrameChunk(InputReader& input, OutputWriter& output, ChunkWriterState& state,
+                    std::FILE* scratch, int64_t frameEnd, int64_t sizeFieldPos, int64_t dataSize,
+                    int ok) {
     gState.totalEncodedBytes += static_cast<double>(dataSize);
     writeU8(output, kRleEscape);
     writeU8(output, kRleEndOfBitmap);
@@ -90,11 +91,12 @@ int closeFrameChunk(InputReader& input, OutputWriter& output, std::FILE* scratch
         dataSize += 2;
     }
     seekReader(input, frameEnd);
-    return finishChunk(output, scratch, 0, sizeFieldPos, dataSize);
+    return finishChunk(output, state, scratch, 0, sizeFieldPos, dataSize);
 }
 
 // The whole frame was staged in one pass: its end, then its rows bottom first.
-int writeStagedFrame(InputReader& input, OutputWriter& output, std::FILE* scratch) {
+int writeStagedFrame(InputReader& input, OutputWriter& output, ChunkWriterState& state,
+                     std::FILE* scratch) {
     uint16_t lastKind = 0;
     if (skipWordsOfKind(input, kEndOfImage, 1, lastKind) != 1) {
         setErrorText(kInternalErrorFormat, kErrorImageEndMissing);
@@ -102,10 +104,10 @@ int writeStagedFrame(InputReader& input, OutputWriter& output, std::FILE* scratc
     }
     const int64_t frameEnd = readerPosition(input);
     const int64_t sizeFieldPos = openFrameChunk(output);
-    const auto dataSize = static_cast<int64_t>(output.staged.used);
-    writeStagedReversed(output);
+    const auto dataSize = static_cast<int64_t>(state.staged.used);
+    writeStagedReversed(output, state.staged);
     if (outgrowsLimit(output, writerPosition(output))) return 0;
-    return closeFrameChunk(input, output, scratch, frameEnd, sizeFieldPos, dataSize, 1);
+    return closeFrameChunk(input, output, state, scratch, frameEnd, sizeFieldPos, dataSize, 1);
 }
 
 // A frame too large to stage whole, written in bands of rows from the bottom
@@ -113,6 +115,7 @@ int writeStagedFrame(InputReader& input, OutputWriter& output, std::FILE* scratc
 struct FrameInBands {
     InputReader& input;
     OutputWriter& output;
+    ChunkWriterState& state;
     RowMarks marks;
     int64_t dataSize = 0;
     int ok = 1;              // every row written so far converted
@@ -152,7 +155,7 @@ bool writeRowsOneByOne(FrameInBands& frame, size_t mark) {
     }
     for (auto row = rowStarts.rbegin(); row != rowStarts.rend(); ++row) {
         seekReader(input, *row);
-        frame.dataSize += transcodeRow(input, frame.output, frame.ok);
+        frame.dataSize += transcodeRow(input, frame.output, frame.state.coding, frame.ok);
         if (outgrew(frame) || !frame.ok) return false;
     }
     return true;
@@ -162,10 +165,10 @@ bool writeRowsOneByOne(FrameInBands& frame, size_t mark) {
 bool writeBand(FrameInBands& frame, size_t first, size_t last) {
     seekReader(frame.input, frame.marks.starts[first]);
     const int64_t rows = firstRowOf(frame, last) + rowsOf(frame, last) - firstRowOf(frame, first);
-    const StageResult staged = stageRows(frame.input, frame.output.staged, rows);
+    const StageResult staged = stageRows(frame.input, frame.state.staged, rows, frame.state.coding);
     if (staged == StageResult::kStaged) {
-        frame.dataSize += static_cast<int64_t>(frame.output.staged.used);
-        writeStagedReversed(frame.output);
+        frame.dataSize += static_cast<int64_t>(frame.state.staged.used);
+        writeStagedReversed(frame.output, frame.state.staged);
         return !outgrew(frame);
     }
     if (staged == StageResult::kFull && first < last) {
@@ -179,11 +182,11 @@ bool writeBand(FrameInBands& frame, size_t first, size_t last) {
 }
 
 // False when the output outgrew its limit; a row that did not convert stops the
-// bands with frame.ok 0. Bands of rows whose words fit in a quarter of the input window, so that after
-// the seek back to a band the bands above it are in the window too.
+// bands with frame.ok 0. Bands of rows whose words fit in a quarter of the input window, so that
+// after the seek back to a band the bands above it are in the window too.
 bool writeBands(FrameInBands& frame) {
     const auto span = static_cast<int64_t>(frame.input.window.size() / 4);
-    const auto maxRows = static_cast<int64_t>(frame.output.staged.maxPieces);
+    const auto maxRows = static_cast<int64_t>(frame.state.staged.maxPieces);
     for (size_t last = frame.marks.starts.size(); last-- > 0;) {
         size_t first = last;
         while (first > 0 && endOf(frame, last) - frame.marks.starts[first - 1] <= span &&
@@ -207,7 +210,17 @@ bool outgrowsLimit(const OutputWriter& output, int64_t fileSize) {
     return true;
 }
 
-int writePaletteChunk(const Palette& palette, OutputWriter& output, std::FILE* scratch) {
+void attachChunkWriter(ChunkWriterState& state, size_t bufferSize) {
+    state = ChunkWriterState{};
+    allocateStaging(state.staged, 2 * bufferSize, std::max<size_t>(2, bufferSize / 8));
+}
+
+void setFrameColourMap(ChunkWriterState& state, const ColourIndexes& indexes) {
+    setColourMap(state.coding.colours, indexes);
+}
+
+int writePaletteChunk(const Palette& palette, OutputWriter& output, ChunkWriterState& state,
+                      std::FILE* scratch) {
     writeFourCC(output, kCodePaletteChunk);
     const int64_t sizeFieldPos = writerPosition(output);
     writeU32(output, kPaletteChunkDataSize);
@@ -220,19 +233,20 @@ int writePaletteChunk(const Palette& palette, OutputWriter& output, std::FILE* s
         writeU8(output, entry.blue);
         writeU8(output, 0);
     }
-    return finishChunk(output, scratch, 1, sizeFieldPos, kPaletteChunkDataSize);
+    return finishChunk(output, state, scratch, 1, sizeFieldPos, kPaletteChunkDataSize);
 }
 
-int writeFrameChunk(InputReader& input, OutputWriter& output, std::FILE* scratch) {
+int writeFrameChunk(InputReader& input, OutputWriter& output, ChunkWriterState& state,
+                    std::FILE* scratch) {
     const int64_t frameStart = readerPosition(input);
     // Frames share their size: after one too large to stage, go straight to two passes.
-    if (!output.stagingTooSmall) {
-        const StageResult staged = stageRows(input, output.staged, gState.height);
-        if (staged == StageResult::kStaged) return writeStagedFrame(input, output, scratch);
-        output.stagingTooSmall = staged == StageResult::kFull;
+    if (!state.stagingTooSmall) {
+        const StageResult staged = stageRows(input, state.staged, gState.height, state.coding);
+        if (staged == StageResult::kStaged) return writeStagedFrame(input, output, state, scratch);
+        state.stagingTooSmall = staged == StageResult::kFull;
         seekReader(input, frameStart);
     }
-    FrameInBands frame{input, output, {}};
+    FrameInBands frame{input, output, state, {}};
     try {
         if (!findRowMarks(input, gState.height, kMaxRowMarks, frame.marks)) return 0;
     } catch (const std::bad_alloc&) {
@@ -241,7 +255,7 @@ int writeFrameChunk(InputReader& input, OutputWriter& output, std::FILE* scratch
     }
     const int64_t sizeFieldPos = openFrameChunk(output);
     if (!writeBands(frame)) return 0;
-    output.stagingTooSmall = frame.dataSize > static_cast<int64_t>(output.staged.bytes.size());
-    return closeFrameChunk(input, output, scratch, frame.marks.frameEnd, sizeFieldPos,
+    state.stagingTooSmall = frame.dataSize > static_cast<int64_t>(state.staged.bytes.size());
+    return closeFrameChunk(input, output, state, scratch, frame.marks.frameEnd, sizeFieldPos,
                            frame.dataSize, frame.ok);
 }

@@ -2,194 +2,226 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstddef>
 #include <cstring>
 
 #include "avi/avi_format.h"
 #include "avi/word_vectors.h"
 #include "console_output.h"
-#include "conversion_state.h"
 #include "rmfile/rm_format.h"
-
-namespace {
 
 static_assert(kLongestRunBytes == 2 * ((kWordValueMask + kRleMaxRun - 1) / kRleMaxRun));
 
-// A 32-bit value loaded from memory in the machine's order, as the file's.
-inline uint32_t littleEndian32(uint32_t loaded) {
-    if constexpr (std::endian::native == std::endian::big) return __builtin_bswap32(loaded);
-    return loaded;
+void setColourMap(ColourMap& map, const ColourIndexes& indexes) {
+    map.index = indexes;
+    map.identity = indexes == identityIndexes();
+}
+
+namespace {
+
+// The rule itself, inlined where the kernels hand it a long run.
+[[gnu::always_inline]] inline WordStep applyWordRule(uint16_t word, int& pendingRun, uint8_t*& out,
+                                                     const ColourMap& colours) {
+    const uint16_t kind = wordKind(word);
+    int run = 1;
+    if (pendingRun != kNoRun) {
+        run = pendingRun;
+        pendingRun = kNoRun;
+        if (kind != kColour) return WordStep::kNoColourWord;
+    } else if (kind == kRepeatCount) {
+        pendingRun = wordValue(word);
+        return WordStep::kNeedsColour;
+    } else if (kind == kEndOfRow) {
+        out[0] = kRleEscape;
+        out[1] = kRleEndOfLine;
+        out += 2;
+        return WordStep::kRowEnd;
+    } else if (kind != kSinglePixel) {
+        return WordStep::kNotInRow;
+    }
+    if (wordValue(word) > kMaxColourIndex) return WordStep::kColourOver255;
+    if (run == 0) return WordStep::kZeroRun;
+    const uint8_t colour = colours.index[wordValue(word)];
+    for (; run > 0; run -= kRleMaxRun) {
+        out[0] = static_cast<uint8_t>(std::min(run, kRleMaxRun));
+        out[1] = colour;
+        out += 2;
+    }
+    return WordStep::kTaken;
 }
 
 }  // namespace
 
-TranscodeStop transcodeSpan(const uint8_t*& inAt, const uint8_t* inEnd, uint8_t*& outAt,
-                            uint8_t* outEnd) {
-    const uint8_t* in = inAt;
-    uint8_t* out = outAt;
-    const auto stopAt = [&](TranscodeStop stop) {
-        inAt = in;
-        outAt = out;
-        return stop;
-    };
-    for (;;) {
-        // Words that surely fit, unchecked: each has itself and the word after it
-        // in the input, and room for its longest output.
-        const ptrdiff_t words = std::min((inEnd - in) / 2 - 1, (outEnd - out) / kLongestRunBytes);
-        if (words <= 0) return stopAt(TranscodeStop::kCareful);
-        const uint8_t* const batchEnd = in + 2 * words;
-        while (in < batchEnd) {
-            // Most of a row is repeat runs or single pixels, several in a row;
-            // the first word's high byte tells which may follow.
-            // A full eight is taken as a sign that more of the same follow.
-            constexpr auto kVectorReach = static_cast<ptrdiff_t>(2 * wordvec::kBytes);
-            if (batchEnd - in >= kVectorReach) {
-                if (in[1] == wordvec::kSingleHigh) {
-                    // Sixteen at a time while all are singles, then the rest of them.
-                    while (batchEnd - in >= kVectorReach && wordvec::sixteenSinglesToRle(in, out)) {
-                        in += kVectorReach;
-                        out += kVectorReach;
-                    }
-                    if (batchEnd - in >= kVectorReach) {
-                        const size_t singles = wordvec::singlesToRle(in, out);
-                        in += 2 * singles;
-                        out += 2 * singles;
-                    }
-                    continue;
-                }
-                size_t pairs = wordvec::pairsToRle(in, out);
-                if (pairs > 0) {
-                    in += 4 * pairs;
-                    out += 2 * pairs;
-                    while (pairs == wordvec::kWords && batchEnd - in >= kVectorReach) {
-                        pairs = wordvec::pairsToRle(in, out);
-                        in += 4 * pairs;
-                        out += 2 * pairs;
-                    }
-                    // Rows mostly end right after their runs.
-                    if (in < batchEnd && wordKind(static_cast<uint16_t>(in[1] << 8)) == kEndOfRow) {
-                        out[0] = kRleEscape;
-                        out[1] = kRleEndOfLine;
-                        out += 2;
-                        in += 2;
-                        return stopAt(TranscodeStop::kEndOfRow);
-                    }
-                    continue;
-                }
-            }
-            // Two words at once: repeat counts of 1..255 with a colour up to 255
-            // have the high bytes 0x00 and 0x30 exactly.
-            uint32_t pair;
-            std::memcpy(&pair, in, sizeof pair);
-            pair = littleEndian32(pair);
-            if ((pair & 0xFF00FF00u) == 0x30000000u && (pair & 0xFFu) != 0) {
-                out[0] = static_cast<uint8_t>(pair);
-                out[1] = static_cast<uint8_t>(pair >> 16);
-                out += 2;
-                in += 4;
-                continue;
-            }
-            const auto word = static_cast<uint16_t>(pair);
-            const uint16_t kind = wordKind(word);
-            if (kind == kSinglePixel && wordValue(word) <= kMaxColourIndex) {
-                out[0] = 1;
-                out[1] = static_cast<uint8_t>(word);
-                out += 2;
-                in += 2;
-                continue;
-            }
-            if (kind == kEndOfRow) {
-                out[0] = kRleEscape;
-                out[1] = kRleEndOfLine;
-                out += 2;
-                in += 2;
-                return stopAt(TranscodeStop::kEndOfRow);
-            }
-            const auto colourWord = static_cast<uint16_t>(pair >> 16);
-            int run = wordValue(word);
-            if (kind != kRepeatCount || run == 0 || wordKind(colourWord) != kColour ||
-                wordValue(colourWord) > kMaxColourIndex) {
-                return stopAt(TranscodeStop::kCareful);
-            }
-            const auto colour = static_cast<uint8_t>(colourWord);
-            for (; run > kRleMaxRun; run -= kRleMaxRun) {
-                out[0] = kRleMaxRun;
-                out[1] = colour;
-                out += 2;
-            }
-            out[0] = static_cast<uint8_t>(run);
-            out[1] = colour;
-            out += 2;
-            in += 4;
+WordStep takeWord(uint16_t word, int& pendingRun, uint8_t*& out, const ColourMap& colours) {
+    return applyWordRule(word, pendingRun, out, colours);
+}
+
+WordStep readAndTakeWord(InputReader& input, int& pendingRun, uint8_t*& out,
+                         const ColourMap& colours) {
+    uint16_t word = 0;
+    if (!readU16(input, word)) word = kWordKindMask;
+    return takeWord(word, pendingRun, out, colours);
+}
+
+namespace {
+
+uint16_t wordAt(const uint8_t* in) {
+    return static_cast<uint16_t>(in[0] | in[1] << 8);
+}
+
+}  // namespace
+
+bool kernel::takeLongRun(const uint8_t*& in, const uint8_t* inEnd, uint8_t*& out,
+                         const uint8_t* outEnd) {
+    if (inEnd - in < 4 || outEnd - out < kLongestRunBytes) return false;
+    const uint16_t count = wordAt(in);
+    if (wordKind(count) != kRepeatCount || wordValue(count) <= kRleMaxRun) return false;
+    // The kernel's caller maps the colours of everything the kernel wrote.
+    static constexpr ColourMap kUnmapped{};
+    int pendingRun = kNoRun;
+    uint8_t* at = out;
+    if (applyWordRule(count, pendingRun, at, kUnmapped) != WordStep::kNeedsColour ||
+        applyWordRule(wordAt(in + 2), pendingRun, at, kUnmapped) != WordStep::kTaken) {
+        return false;
+    }
+    in += 4;
+    out = at;
+    return true;
+}
+
+namespace {
+
+// The colour of every pair from..to through the map; escapes keep their codes.
+void mapColours(uint8_t* from, const uint8_t* to, const ColourMap& colours) {
+    for (; from < to; from += 2) {
+        if (from[0] != kRleEscape) from[1] = colours.index[from[1]];
+    }
+}
+
+bool isRowEnd(const uint8_t* word) {
+    return wordKind(wordAt(word)) == kEndOfRow;
+}
+
+// Empty rows often come many together: after an empty row, the ones that
+// follow in the span join its piece at once, since such pieces read the same
+// in either order.
+void takeEmptyRows(KernelSpan& span, RowEnds& rows) {
+    const auto most = static_cast<size_t>(std::min<int64_t>(
+        rows.rowsLeft, std::min(span.inEnd - span.in, span.outEnd - span.out) / 2));
+    size_t rowEnds = 0;
+    while (rowEnds + wordvec::kWords <= most) {
+        // The next load's address must not wait for this one's words: a full
+        // block moves on by a constant.
+        const unsigned mask = wordvec::kindMask(span.in + 2 * rowEnds, kEndOfRow);
+        if (mask != (1u << wordvec::kWords) - 1) {
+            rowEnds += static_cast<size_t>(std::countr_one(mask));
+            break;
         }
+        rowEnds += wordvec::kWords;
+    }
+    if (rowEnds + wordvec::kWords > most) {
+        while (rowEnds < most && isRowEnd(span.in + 2 * rowEnds))
+            ++rowEnds;
+    }
+    std::memset(span.out, 0, 2 * rowEnds);  // end-of-line pairs
+    span.in += 2 * rowEnds;
+    span.out += 2 * rowEnds;
+    rows.ends[rows.pieces] += static_cast<uint32_t>(2 * rowEnds);
+    rows.rowsLeft -= static_cast<int64_t>(rowEnds);
+}
+
+}  // namespace
+
+TranscodeStop transcodeSpan(KernelSpan& span, RowEnds& rows, const Rle8Coding& coding) {
+    for (;;) {
+        uint8_t* const kernelOut = span.out;
+        coding.takeBlocks(span, rows);
+        if (!coding.colours.identity) mapColours(kernelOut, span.out, coding.colours);
+        if (rows.rowsLeft > 0 && lastRowEmpty(rows)) takeEmptyRows(span, rows);
+        if (rows.rowsLeft == 0) return TranscodeStop::kRowsClosed;
+        if (span.inEnd - span.in < 4 || span.outEnd - span.out < kLongestRunBytes) {
+            return TranscodeStop::kCareful;
+        }
+        // The kernel left this word (and a repeat count's colour word) to the rule.
+        const uint8_t* const wordIn = span.in;
+        uint8_t* const wordOut = span.out;
+        int pendingRun = kNoRun;
+        WordStep step = takeWord(wordAt(span.in), pendingRun, span.out, coding.colours);
+        span.in += 2;
+        if (step == WordStep::kNeedsColour) {
+            step = takeWord(wordAt(span.in), pendingRun, span.out, coding.colours);
+            span.in += 2;
+        }
+        if (step == WordStep::kTaken) continue;
+        if (step == WordStep::kRowEnd &&
+            noteRowEnd(rows, static_cast<uint32_t>(span.out - span.outBase))) {
+            continue;
+        }
+        span.in = wordIn;
+        span.out = wordOut;
+        return TranscodeStop::kCareful;
     }
 }
 
 namespace {
 
-// transcodeSpan from the input window into the output buffer.
-TranscodeStop transcodeInWindow(InputReader& input, OutputWriter& output, int64_t& count) {
-    const uint8_t* in = input.window.data() + input.next;
-    uint8_t* out = output.buffer.data() + output.used;
-    uint8_t* const outStart = out;
-    const TranscodeStop stop = transcodeSpan(in, input.window.data() + input.filled, out,
-                                             output.buffer.data() + output.buffer.size());
-    input.next = static_cast<size_t>(in - input.window.data());
-    output.used = static_cast<size_t>(out - output.buffer.data());
-    count += out - outStart;
-    return stop;
+// transcodeSpan from the input window into the output buffer, up to the row's
+// end; true when the row was closed.
+bool transcodeInWindow(InputReader& input, OutputWriter& output, const Rle8Coding& coding,
+                       int64_t& count) {
+    uint8_t* const start = output.buffer.data() + output.used;
+    KernelSpan span{input.window.data() + input.next, input.window.data() + input.filled, start,
+                    output.buffer.data() + output.buffer.size(), start};
+    uint32_t ends[2] = {0, 0};
+    RowEnds rows{ends, 0, 1, 1};
+    const TranscodeStop stop = transcodeSpan(span, rows, coding);
+    input.next = static_cast<size_t>(span.in - input.window.data());
+    output.used = static_cast<size_t>(span.out - output.buffer.data());
+    count += span.out - start;
+    return stop == TranscodeStop::kRowsClosed;
 }
 
 }  // namespace
 
-int64_t transcodeRow(InputReader& input, OutputWriter& output, int& ok) {
+int64_t transcodeRow(InputReader& input, OutputWriter& output, const Rle8Coding& coding, int& ok) {
     ok = 1;
     int64_t count = 0;
+    int pendingRun = kNoRun;
     for (;;) {
         // After a zero repeat count the row's end must not become an end of line.
-        if (ok == 1 && transcodeInWindow(input, output, count) == TranscodeStop::kEndOfRow) {
+        if (ok == 1 && pendingRun == kNoRun && transcodeInWindow(input, output, coding, count)) {
             return count;
         }
-        uint16_t word = 0;
-        // The end of the input reads as a word of no row kind.
-        const uint16_t kind = readU16(input, word) ? wordKind(word) : kWordKindMask;
-        uint16_t colourWord = word;
-        int runLength = 1;
-        if (kind == kEndOfRow) {
-            if (ok == 0) return count;
-            writeU8(output, kRleEscape);
-            writeU8(output, kRleEndOfLine);
-            return count + 2;
-        }
-        if (kind == kRepeatCount) {
-            runLength = wordValue(word);
-            if (!readU16(input, colourWord) || wordKind(colourWord) != kColour) {
+        uint8_t bytes[kLongestRunBytes];
+        uint8_t* out = bytes;
+        const WordStep step = readAndTakeWord(input, pendingRun, out, coding.colours);
+        switch (step) {
+            case WordStep::kNeedsColour:
+                continue;
+            case WordStep::kTaken:
+                break;
+            case WordStep::kRowEnd:
+                if (ok == 0) return count;
+                break;
+            case WordStep::kZeroRun:
+                setErrorText(kInternalErrorFormat, kErrorZeroRepeat);
+                ok = 0;
+                continue;
+            case WordStep::kNoColourWord:
                 setErrorText(kInternalErrorFormat, kErrorColourWordMissing);
                 ok = 0;
                 return count;
-            }
-        } else if (kind != kSinglePixel) {
-            setErrorText(kInternalErrorFormat, kErrorWordNotInRow);
-            ok = 0;
-            return count;
+            case WordStep::kNotInRow:
+                setErrorText(kInternalErrorFormat, kErrorWordNotInRow);
+                ok = 0;
+                return count;
+            case WordStep::kColourOver255:
+                printToStandardError(
+                    "Cannot convert this file: color map number is greater than 255.\n");
+                ok = 0;
+                return count;
         }
-        const uint16_t colourIndex = wordValue(colourWord);
-        if (colourIndex > kMaxColourIndex) {
-            printToStandardError(
-                "Cannot convert this file: color map number is greater than 255.\n");
-            ok = 0;
-            return count;
-        }
-        if (runLength == 0) {
-            setErrorText(kInternalErrorFormat, kErrorZeroRepeat);
-            ok = 0;
-        }
-        while (runLength > 0) {
-            const int piece = runLength < kRleMaxRun ? runLength : kRleMaxRun;
-            writeU8(output, static_cast<uint8_t>(piece));
-            writeU8(output, static_cast<uint8_t>(colourIndex));
-            count += 2;
-            runLength -= piece;
-        }
+        writeBytes(output, bytes, static_cast<size_t>(out - bytes));
+        count += out - bytes;
+        if (step == WordStep::kRowEnd) return count;
     }
 }

@@ -15,8 +15,12 @@ void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize, uin
 namespace {
 
 // The last bytes read stay in the window when it moves on, so that stepping
-// back over a word or a frame mark just read needs no new read.
-constexpr size_t kStepBackReach = 8;
+// back over a word or a frame mark just read needs no new read. Bytes are kept
+// in whole cache lines, so that the read after them lands on one (the window
+// starts on one): the system copies into a misaligned buffer several times
+// slower.
+constexpr size_t kReadAlignment = 64;
+constexpr size_t kStepBackReach = kReadAlignment;
 
 // The input is read a piece at a time, so that the bytes just read are still
 // in the processor's cache when they are used. A piece goes to the window's
@@ -40,6 +44,8 @@ void slideWindow(InputReader& reader) {
     if (keepsRows(reader) &&
         windowEnd - reader.keepFrom <= static_cast<int64_t>(reader.window.size() / 8 * 7)) {
         kept = std::max(kept, static_cast<size_t>(windowEnd - reader.keepFrom));
+        const size_t wholeLines = (kept + kReadAlignment - 1) / kReadAlignment * kReadAlignment;
+        if (wholeLines <= reader.filled && wholeLines < reader.window.size()) kept = wholeLines;
     }
     std::memmove(reader.window.data(), reader.window.data() + reader.filled - kept, kept);
     reader.windowStart = windowEnd - static_cast<int64_t>(kept);
@@ -114,12 +120,6 @@ void attachWriter(OutputWriter& writer, std::FILE* stream, size_t bufferSize, in
     writer.stream = stream;
     writer.buffer.allocateOrBorrow(buffer, bufferSize);
     writer.limit = limit;
-    writer.staged.capacity = 2 * bufferSize;
-    writer.staged.bytes.allocate(writer.staged.capacity + kStagingSlack);
-    writer.staged.maxPieces = std::max<size_t>(2, bufferSize / 8);
-    // Left uninitialised, as the windows are: only the entries in use are touched.
-    writer.staged.ends.reset(new uint32_t[writer.staged.maxPieces + 1]);
-    writer.staged.ends[0] = 0;
     std::setvbuf(stream, nullptr, _IONBF, 0);  // the buffer is the writer's own
 }
 
@@ -134,8 +134,27 @@ void writeBytes(OutputWriter& writer, const uint8_t* bytes, size_t count) {
     }
 }
 
-void writeStagedReversed(OutputWriter& writer) {
-    StagedPieces& staged = writer.staged;
+void allocateStaging(StagedPieces& staged, size_t capacity, size_t maxPieces) {
+    staged.capacity = capacity;
+    staged.bytes.allocate(capacity + kStagingSlack);
+    staged.maxPieces = maxPieces;
+    // Left uninitialised, as the windows are: only the entries in use are touched.
+    staged.ends.reset(new uint32_t[maxPieces + 1]);
+    staged.ends[0] = 0;
+    staged.used = 0;
+    staged.pieces = 0;
+}
+
+namespace {
+
+// Pieces longer than this go through the library's copy, which takes them in
+// the widest steps the processor has; shorter ones in blocks of kCopyBlock.
+constexpr size_t kLongPiece = 256;
+constexpr size_t kCopyBlock = 32;
+
+}  // namespace
+
+void writeStagedReversed(OutputWriter& writer, StagedPieces& staged) {
     const uint8_t* const from = staged.bytes.data();
     const uint32_t* const ends = staged.ends.get();
     for (size_t piece = staged.pieces; piece > 0;) {
@@ -148,8 +167,14 @@ void writeStagedReversed(OutputWriter& writer) {
             const size_t start = ends[piece - 1];
             const size_t length = ends[piece] - start;
             if (static_cast<size_t>(toEnd - to) < length + kStagingSlack) break;
-            for (size_t at = 0; at < length; at += kStagingSlack) {
-                std::memcpy(to + at, from + start + at, kStagingSlack);
+            if (length <= kStagingSlack) {
+                std::memcpy(to, from + start, kStagingSlack);  // no loop to leave
+            } else if (length <= kLongPiece) {
+                for (size_t at = 0; at < length; at += kCopyBlock) {
+                    std::memcpy(to + at, from + start + at, kCopyBlock);
+                }
+            } else {
+                std::memcpy(to, from + start, length);
             }
             to += length;
         }

@@ -4,6 +4,7 @@
 
 #include "avi/avi_finish.h"
 #include "avi/avi_format.h"
+#include "avi/movie_chunks.h"
 #include "conversion_state.h"
 #include "driver/file_naming.h"
 #include "driver/output_file.h"
@@ -80,8 +81,10 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     attachReader(reader, input.stream, kInputWindowSize, ioBlock.get());
     OutputWriter writer;
     attachWriter(writer, output.stream, kOutputBufferSize, kMaxAviFileSize, bufferInBlock);
+    ChunkWriterState chunks;
+    attachChunkWriter(chunks, kOutputBufferSize);
 
-    int result = scanFrames(reader, writer, scratchWriter.stream, dotInterval, multiPalette,
+    int result = scanFrames(reader, writer, chunks, scratchWriter.stream, dotInterval, multiPalette,
                             framesPerSecond);
     if (!scratchWriter.close() && result == 1) result = tempFileWriteError(gState.scratchPath);
     if (result == 1) {
@@ -90,7 +93,7 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
             setErrorText("Could not open file %s for reading.", gState.scratchPath.c_str());
             result = 0;
         } else {
-            result = finishAvi(writer, scratchReader.stream);
+            result = finishAvi(writer, chunks, scratchReader.stream);
         }
     }
     // A conversion written to the temporary directory failed there, not at

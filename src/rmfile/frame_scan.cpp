@@ -71,11 +71,11 @@ void readFramePalette(InputReader& input, TableBytes& previous) {
 
 // With multiPalette a palette-change chunk goes ahead of every frame whose table
 // differs from the palette a player has in effect at that point.
-int writePaletteChangeIfNeeded(OutputWriter& output, std::FILE* scratch, bool multiPalette,
-                               Palette& paletteInEffect, bool& multipleTables) {
+int writePaletteChangeIfNeeded(OutputWriter& output, ChunkWriterState& chunks, std::FILE* scratch,
+                               bool multiPalette, Palette& paletteInEffect, bool& multipleTables) {
     if (!samePalette(gState.framePalette, gState.referencePalette)) multipleTables = true;
     if (!multiPalette || samePalette(gState.framePalette, paletteInEffect)) return 1;
-    if (!writePaletteChunk(gState.framePalette, output, scratch)) return 0;
+    if (!writePaletteChunk(gState.framePalette, output, chunks, scratch)) return 0;
     ++gState.paletteChangeCount;
     paletteInEffect = gState.framePalette;
     return 1;
@@ -117,8 +117,8 @@ void startAvi(InputReader& input, OutputWriter& output, double framesPerSecond) 
 
 }  // namespace
 
-int scanFrames(InputReader& input, OutputWriter& output, std::FILE* scratch, int dotInterval,
-               bool multiPalette, double framesPerSecond) {
+int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunks,
+               std::FILE* scratch, int dotInterval, bool multiPalette, double framesPerSecond) {
     int result = 1;
     bool multipleTables = false;
     bool missedMark = false;
@@ -143,9 +143,9 @@ int scanFrames(InputReader& input, OutputWriter& output, std::FILE* scratch, int
                 result = 0;
                 break;
             }
-            if (!writePaletteChangeIfNeeded(output, scratch, multiPalette, paletteInEffect,
+            if (!writePaletteChangeIfNeeded(output, chunks, scratch, multiPalette, paletteInEffect,
                                             multipleTables) ||
-                !writeFrameChunk(input, output, scratch)) {
+                !writeFrameChunk(input, output, chunks, scratch)) {
                 result = 0;
                 break;
             }

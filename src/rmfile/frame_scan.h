@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "avi/movie_chunks.h"
 #include "stream_buffers.h"
 
 // Writes the AVI header from the first frame, then every frame's chunks (with
@@ -10,5 +11,5 @@
 // to the end of the input converted and at least one did; otherwise 0 with the
 // reason in gState.errorText (empty after a colour index over 255 in a frame
 // after the first). Progress dots and warnings go to standard error.
-int scanFrames(InputReader& input, OutputWriter& output, std::FILE* scratch, int dotInterval,
-               bool multiPalette, double framesPerSecond);
+int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunks,
+               std::FILE* scratch, int dotInterval, bool multiPalette, double framesPerSecond);

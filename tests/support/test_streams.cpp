@@ -5,6 +5,7 @@ TestStreams::TestStreams(const Bytes& inputBytes, size_t windowSize, size_t buff
     std::rewind(inputFile);
     attachReader(input, inputFile, windowSize);
     attachWriter(output, outputFile, bufferSize, 0xFFFFFFFF);
+    attachChunkWriter(chunks, bufferSize);
 }
 
 TestStreams::~TestStreams() {

@@ -1,10 +1,12 @@
-// An input reader and an output writer over temporary files, and a scratch
-// stream, for tests that drive the conversion's stages directly.
+// An input reader and an output writer over temporary files, the chunk
+// writer's state and a scratch stream, for tests that drive the conversion's
+// stages directly.
 #pragma once
 
 #include <cstdio>
 #include <vector>
 
+#include "avi/movie_chunks.h"
 #include "stream_buffers.h"
 
 using Bytes = std::vector<uint8_t>;
@@ -15,6 +17,7 @@ struct TestStreams {
     std::FILE* scratch = std::tmpfile();
     InputReader input;
     OutputWriter output;
+    ChunkWriterState chunks;
 
     explicit TestStreams(const Bytes& inputBytes = {}, size_t windowSize = 1 << 16,
                          size_t bufferSize = 1 << 16);
