@@ -144,7 +144,8 @@ TEST(Console, FailedConversionReportsOnStandardError) {
         std::vector<std::string> arguments;
         const char* err;
     } cases[] = {
-        {{"missing"}, "\n*** Error: ***\nCould not open missing.rm for reading.\n"},
+        {{"missing"},
+         "\n*** Error: ***\nCould not open missing.rm for reading.\nNo such file or directory\n"},
         {{"empty.rm"}, "\n*** Error: ***\n\"empty.rm\" is not a valid raster metafile\n"},
     };
     for (const auto& c : cases) {
