@@ -108,7 +108,7 @@ int finishAvi(OutputWriter& output, const ChunkWriterState& chunks, std::FILE* s
     const auto frames = static_cast<uint32_t>(gState.frameCount);
     const auto largest = static_cast<uint32_t>(gState.largestChunk);
     const uint32_t maxBytesPerSec =
-        truncateToField(static_cast<double>(gState.largestChunk) * gState.framesPerSecond);
+        truncateToFieldHeld(static_cast<double>(gState.largestChunk) * gState.framesPerSecond);
     const bool patched =
         patchU32(output, layout.avihSizePos + kAvihTotalFrames, frames) &&
         patchU32(output, layout.strhSizePos + kStrhLength, frames) &&
