@@ -44,9 +44,9 @@ struct OptionSet {
     double framesPerSecond = 10.0;
 };
 
-// Seed n is converted with entry n % 7: with and without -m, with and without
-// dots, at 0.5, 10 and 29.97 frames per second, each option in more than one
-// spelling.
+// Seed n is converted with entry n % 9: with and without -m, with and without
+// dots, at 0.5, 10, 29.97 and 30000/1001 frames per second, each option in more
+// than one spelling, values joined to the letter too.
 const std::vector<OptionSet>& optionSets() {
     static const std::vector<OptionSet> sets = {
         {{}, false, 0, 10.0},
@@ -56,6 +56,8 @@ const std::vector<OptionSet>& optionSets() {
         {{"-speed", "29.97", "-d", "3"}, false, 3, 29.97},
         {{"-s", ".5", "-m", "-d", "2"}, true, 2, 0.5},
         {{"-m", "-s", "10", "-d", "7"}, true, 7, 10.0},
+        {{"-s29.97", "-d5"}, false, 5, 29.97},
+        {{"-m", "-s", "30000/1001", "-d1"}, true, 1, 30000.0 / 1001},
     };
     return sets;
 }
