@@ -135,6 +135,88 @@ __attribute__((target("avx2"))) inline __m256i avx2Order(const LaneOrder& low,
         _mm_load_si128(reinterpret_cast<const __m128i*>(high.order)), 1);
 }
 
+// Writes the step's words at out in their lanes' byte orders, by the mask of
+// the words that give two bytes; returns the bytes written.
+__attribute__((target("avx2"))) inline uint32_t storeInByteOrder(__m256i first, __m256i second,
+                                                                 uint32_t aloneMask, uint8_t* out) {
+    const __m256i singleToCount = _mm256_set1_epi16(kSingleToCount);
+    // Bit i: word i gives two bytes; each lane's byte of it, times 32, is its
+    // entry's offset in the table.
+    const LaneOrder& lane0 = laneAt(std::rotr(aloneMask, 27) & 0x1FE0);
+    const LaneOrder& lane1 = laneAt(std::rotr(aloneMask, 3) & 0x1FE0);
+    const LaneOrder& lane2 = laneAt(std::rotr(aloneMask, 11) & 0x1FE0);
+    const LaneOrder& lane3 = laneAt(std::rotr(aloneMask, 19) & 0x1FE0);
+    const uint32_t at1 = lane0.bytes;
+    const uint32_t at2 = at1 + lane1.bytes;
+    const uint32_t at3 = at2 + lane2.bytes;
+    const __m256i firstBytes =
+        _mm256_shuffle_epi8(_mm256_xor_si256(first, singleToCount), avx2Order(lane0, lane1));
+    const __m256i secondBytes =
+        _mm256_shuffle_epi8(_mm256_xor_si256(second, singleToCount), avx2Order(lane2, lane3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(firstBytes));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at1),
+                     _mm256_extracti128_si256(firstBytes, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at2), _mm256_castsi256_si128(secondBytes));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at3),
+                     _mm256_extracti128_si256(secondBytes, 1));
+    return at3 + lane3.bytes;
+}
+
+// Byte i of the result is byte i + 1 of bytes (the last is 0), or byte i - 1
+// (the first is 0): across the two lanes.
+__attribute__((target("avx2"))) inline __m256i nextByte(__m256i bytes) {
+    return _mm256_alignr_epi8(_mm256_permute2x128_si256(bytes, bytes, 0x81), bytes, 1);
+}
+
+__attribute__((target("avx2"))) inline __m256i previousByte(__m256i bytes) {
+    return _mm256_alignr_epi8(bytes, _mm256_permute2x128_si256(bytes, bytes, 0x08), 15);
+}
+
+// Runs of 256 to 510 pixels, common where a picture has wide plain areas: each
+// such count with its colour word, both in the step, becomes two words of two
+// bytes each, (255, colour) and (count - 255, colour), which the byte orders
+// take as they take single pixels (whose high byte the XOR turns into their
+// count). True, with the words and the mask of two-byte words rewritten, when
+// every word of the step then fits; false, nothing changed, otherwise.
+__attribute__((target("avx2,bmi,bmi2"))) inline bool splitLongRuns(__m256i& first, __m256i& second,
+                                                                   __m256i high, __m256i colour,
+                                                                   __m256i fit, __m256i anyZeros,
+                                                                   uint32_t& aloneMask) {
+    const __m256i lowBytes = _mm256_set1_epi16(0x00FF);
+    const __m256i low = _mm256_permute4x64_epi64(
+        _mm256_packus_epi16(_mm256_and_si256(first, lowBytes), _mm256_and_si256(second, lowBytes)),
+        0xD8);
+    // Counts of 256..510: high byte 1, low byte not 255.
+    const __m256i longCount = _mm256_andnot_si256(_mm256_cmpeq_epi8(low, _mm256_set1_epi8(-1)),
+                                                  _mm256_cmpeq_epi8(high, _mm256_set1_epi8(1)));
+    const auto longMask = static_cast<uint32_t>(_mm256_movemask_epi8(longCount));
+    const uint32_t longColourMask = longMask << 1;
+    const auto colourMask = static_cast<uint32_t>(_mm256_movemask_epi8(colour));
+    const auto fitMask = static_cast<uint32_t>(_mm256_movemask_epi8(fit));
+    if (longMask == 0 || longMask >> 31 != 0 || (longColourMask & ~colourMask) != 0 ||
+        (fitMask | longMask | longColourMask) != 0xFFFFFFFF ||
+        _mm256_testz_si256(anyZeros, anyZeros) == 0) {
+        return false;
+    }
+    const __m256i longColour = previousByte(longCount);
+    // The count's word takes its colour and the high byte 255; the colour's
+    // word the high byte count - 255, which is the count's low byte plus 1.
+    const __m256i newLow = _mm256_blendv_epi8(low, nextByte(low), longCount);
+    const __m256i restHigh =
+        _mm256_xor_si256(_mm256_add_epi8(previousByte(low), _mm256_set1_epi8(1)),
+                         _mm256_set1_epi8(kSingleToCount >> 8));
+    const __m256i newHigh = _mm256_blendv_epi8(
+        _mm256_blendv_epi8(high, _mm256_set1_epi8(static_cast<char>(0xFF ^ (kSingleToCount >> 8))),
+                           longCount),
+        restHigh, longColour);
+    const __m256i wordsLow = _mm256_unpacklo_epi8(newLow, newHigh);
+    const __m256i wordsHigh = _mm256_unpackhi_epi8(newLow, newHigh);
+    first = _mm256_permute2x128_si256(wordsLow, wordsHigh, 0x20);
+    second = _mm256_permute2x128_si256(wordsLow, wordsHigh, 0x31);
+    aloneMask |= longMask | longColourMask;
+    return true;
+}
+
 __attribute__((target("avx2,bmi,bmi2"))) void takeBlocksAvx2(KernelSpan& span, RowEnds& rows) {
     const uint8_t* const start = span.in;
     const uint8_t* in = span.in;
@@ -144,15 +226,14 @@ __attribute__((target("avx2,bmi,bmi2"))) void takeBlocksAvx2(KernelSpan& span, R
     const __m256i colourHigh = _mm256_set1_epi8(static_cast<char>(kernel::kColourHigh));
     const __m256i kindBits = _mm256_set1_epi8(static_cast<char>(0xF0));
     const __m256i rowEndHigh = _mm256_set1_epi8(static_cast<char>(kernel::kRowEndHigh));
-    const __m256i singleToCount = _mm256_set1_epi16(kSingleToCount);
     __m256i lastCounts = zero;  // of the words before the step, as their high bytes
     uint32_t lastSingles = 0;   // of the step before
     // Each step takes 64 bytes and gives at most 64.
     for (ptrdiff_t steps =
              rows.rowsLeft > 0 ? std::min(span.inEnd - in, span.outEnd - out) / kAvx2StepIn : 0;
          steps > 0; --steps) {
-        const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
-        const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32));
+        __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+        __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32));
         // The 32 high bytes in the words' order.
         const __m256i high = _mm256_permute4x64_epi64(
             _mm256_packus_epi16(_mm256_srli_epi16(first, 8), _mm256_srli_epi16(second, 8)), 0xD8);
@@ -168,11 +249,11 @@ __attribute__((target("avx2,bmi,bmi2"))) void takeBlocksAvx2(KernelSpan& span, R
         const __m256i fit =
             _mm256_andnot_si256(_mm256_xor_si256(colour, countBefore),
                                 _mm256_or_si256(_mm256_or_si256(alone, colour), count));
-        const auto aloneMask = static_cast<uint32_t>(_mm256_movemask_epi8(alone));
+        auto aloneMask = static_cast<uint32_t>(_mm256_movemask_epi8(alone));
         const auto singleMask = static_cast<uint32_t>(_mm256_movemask_epi8(single));
         // A word of zero in either half clears its bytes' places.
         const __m256i anyZeros = _mm256_cmpeq_epi16(_mm256_min_epu16(first, second), zero);
-        const bool allFit = _mm256_movemask_epi8(_mm256_andnot_si256(anyZeros, fit)) == -1;
+        bool allFit = _mm256_movemask_epi8(_mm256_andnot_si256(anyZeros, fit)) == -1;
         // Steps of one kind, the commonest in drawn and in noisy pictures, need no
         // byte orders: counts and colour words give their low bytes, single
         // pixels 01 and their colours. (A branch a step, not a word: steps of
@@ -203,27 +284,10 @@ __attribute__((target("avx2,bmi,bmi2"))) void takeBlocksAvx2(KernelSpan& span, R
             lastCounts = zero;
             continue;
         }
-        // Bit i: word i gives two bytes; each lane's byte of it, times 32, is its
-        // entry's offset in the table.
-        const LaneOrder& lane0 = laneAt(std::rotr(aloneMask, 27) & 0x1FE0);
-        const LaneOrder& lane1 = laneAt(std::rotr(aloneMask, 3) & 0x1FE0);
-        const LaneOrder& lane2 = laneAt(std::rotr(aloneMask, 11) & 0x1FE0);
-        const LaneOrder& lane3 = laneAt(std::rotr(aloneMask, 19) & 0x1FE0);
-        const uint32_t at1 = lane0.bytes;
-        const uint32_t at2 = at1 + lane1.bytes;
-        const uint32_t at3 = at2 + lane2.bytes;
-        const __m256i firstBytes =
-            _mm256_shuffle_epi8(_mm256_xor_si256(first, singleToCount), avx2Order(lane0, lane1));
-        const __m256i secondBytes =
-            _mm256_shuffle_epi8(_mm256_xor_si256(second, singleToCount), avx2Order(lane2, lane3));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(firstBytes));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at1),
-                         _mm256_extracti128_si256(firstBytes, 1));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at2),
-                         _mm256_castsi256_si128(secondBytes));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at3),
-                         _mm256_extracti128_si256(secondBytes, 1));
-        if (!allFit) {
+        uint32_t stepBytes = storeInByteOrder(first, second, aloneMask, out);
+        if (!allFit && splitLongRuns(first, second, high, colour, fit, anyZeros, aloneMask)) {
+            stepBytes = storeInByteOrder(first, second, aloneMask, out);
+        } else if (!allFit) {
             const auto zeroMask = static_cast<uint32_t>(_mm256_movemask_epi8(
                 _mm256_permute4x64_epi64(_mm256_packs_epi16(_mm256_cmpeq_epi16(first, zero),
                                                             _mm256_cmpeq_epi16(second, zero)),
@@ -250,7 +314,7 @@ __attribute__((target("avx2,bmi,bmi2"))) void takeBlocksAvx2(KernelSpan& span, R
             }
         }
         in += kAvx2StepIn;
-        out += at3 + lane3.bytes;
+        out += stepBytes;
         lastCounts = count;
     }
     kernel::leaveNoCountWaiting(span, start, in, out);
