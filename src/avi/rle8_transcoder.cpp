@@ -91,9 +91,12 @@ bool kernel::takeLongRun(const uint8_t*& in, const uint8_t* inEnd, uint8_t*& out
 namespace {
 
 // The colour of every pair from..to through the map; escapes keep their codes.
+// Without a branch: the pairs' counts and colours do not follow a pattern.
 void mapColours(uint8_t* from, const uint8_t* to, const ColourMap& colours) {
     for (; from < to; from += 2) {
-        if (from[0] != kRleEscape) from[1] = colours.index[from[1]];
+        const uint8_t index = from[1];
+        const uint8_t mapped = colours.index[index];
+        from[1] = from[0] != kRleEscape ? mapped : index;
     }
 }
 

@@ -12,6 +12,7 @@ struct Options {
     int32_t dotInterval = 0;  // 0: no progress dots
     bool multiPalette = false;
     double framesPerSecond = 10.0;
+    bool sharedPalette = false;  // one colour table for every frame
 };
 
 // Fills options from the arguments after the program name, resetting every field

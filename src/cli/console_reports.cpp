@@ -83,6 +83,11 @@ int averageCompression(double totalEncodedBytes, int frameCount, int width, int 
 }
 
 void reportStatistics() {
+    // With -p, one line more after the palette changes.
+    const std::string sharedLine =
+        gState.sharedPalette
+            ? formatText("Colors in shared palette:     %d\n", gState.sharedPaletteColours)
+            : std::string();
     writeConsoleText(stdout,
                      formatText("\n%s statistics:\n"
                                 "--------------------------------------\n"
@@ -91,9 +96,11 @@ void reportStatistics() {
                                 "Frame width:                  %d\n"
                                 "Frame height:                 %d\n"
                                 "Number of color map changes:  %d\n"
+                                "%s"
                                 "Average frame compression:    %d%%\n",
                                 gState.outputPath.c_str(), gState.frameCount, gState.largestChunk,
                                 gState.width, gState.height, gState.paletteChangeCount,
+                                sharedLine.c_str(),
                                 averageCompression(gState.totalEncodedBytes, gState.frameCount,
                                                    gState.width, gState.height)));
 }
