@@ -60,6 +60,15 @@ constexpr const char* kUsageText =
     "    if the raster metafile was originally exported using multiple\n"
     "    color palettes.\n"
     "\n"
+    "-p  Use one shared color palette for every frame of the converted\n"
+    "    avi file, with no palette changes, so that every player shows\n"
+    "    the frames alike. The colors that all frames use are gathered\n"
+    "    first. If they number 256 or fewer, every frame keeps its exact\n"
+    "    colors. Otherwise the palette holds the 256 colors that come\n"
+    "    closest to them, and a warning tells how far a color moved;\n"
+    "    -m keeps every color exact, for players that apply palette\n"
+    "    changes. With -m, -p is used only when it keeps every color.\n"
+    "\n"
     "-speed [nn]  Sets the speed of the output avi file to nn frames per second.\n"
     "             The default is 10.0.\n";
 
