@@ -386,7 +386,7 @@ void setSharedPaletteWarning(const SharedPalette& shared) {
     const std::string counted =
         histogram.droppedBits == 0
             ? formatText("%zu", histogram.used)
-            : formatText("more than %zu", histogram.coloursWhenFull);
+            : formatText("at least %zu", histogram.coloursWhenFull);
     addWarningText(
         "The frames use %s colors, more than one palette holds: in the shared palette of %d, "
         "a pixel's red, green or blue value differs by up to %d from its own. "
