@@ -210,9 +210,10 @@ void appendMixedFrame(rmw::Bytes& bytes, const Mix& mix, std::mt19937& random, i
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr,
-                     "usage: make_bench_input realistic|large4k|large8k|worst|long|empty-rows|"
-                     "endless|mixed-P[-MEAN[-WxH[-SEED]]]|cycle|fade|own-tables MEBIBYTES OUTPUT.rm\n");
+        std::fprintf(
+            stderr,
+            "usage: make_bench_input realistic|large4k|large8k|worst|long|empty-rows|"
+            "endless|mixed-P[-MEAN[-WxH[-SEED]]]|cycle|fade|own-tables MEBIBYTES OUTPUT.rm\n");
         return 1;
     }
     const std::string kind = argv[1];
@@ -236,8 +237,9 @@ int main(int argc, char** argv) {
     std::mt19937 random(mix.seed);
     if (kind == "cycle" || kind == "fade" || kind == "own-tables") {
         const bool ownTables = kind == "own-tables";
-        const long frames =
-            ownTables ? static_cast<long>(amount * 1000) : kind == "cycle" ? 12 : 30;
+        const long frames = ownTables         ? static_cast<long>(amount * 1000)
+                            : kind == "cycle" ? 12
+                                              : 30;
         rmw::Picture picture{ownTables ? 8 : 320, ownTables ? 4 : 200, {}};
         picture.pixels.resize(static_cast<size_t>(picture.width) *
                               static_cast<size_t>(picture.height));

@@ -183,10 +183,9 @@ TEST(Console, FailedConversionReportsOnStandardError) {
         EXPECT_EQ(result.err, c.err);
         // Both streams into one log: the report comes after the lines before it.
         std::string log;
-        runShell(
-            "cd '" + dir.path + "' && '" KESTRUP_BINARY_PATH "' -y " + c.arguments[0] + " " +
-                (c.arguments.size() > 1 ? c.arguments[1] : "") + " 2>&1",
-            &log);
+        runShell("cd '" + dir.path + "' && '" KESTRUP_BINARY_PATH "' -y " + c.arguments[0] + " " +
+                     (c.arguments.size() > 1 ? c.arguments[1] : "") + " 2>&1",
+                 &log);
         EXPECT_EQ(log, result.out + result.err);
     }
 }

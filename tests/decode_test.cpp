@@ -140,7 +140,8 @@ TEST(SharedPalette, OneTableConvertsAsWithout) {
     for (int frame = 0; frame < 3; ++frame) {
         rmw::Picture picture{37, 23, std::vector<uint8_t>(37 * 23)};
         for (size_t i = 0; i < picture.pixels.size(); ++i)
-            picture.pixels[i] = static_cast<uint8_t>((i / 3 + static_cast<size_t>(frame) * 97) % 256);
+            picture.pixels[i] =
+                static_cast<uint8_t>((i / 3 + static_cast<size_t>(frame) * 97) % 256);
         rmw::appendFrame(file, picture, table);
     }
     const Conversion without = convertBytes(dir, file);

@@ -97,21 +97,21 @@ void reportStatistics() {
         gState.sharedPalette
             ? formatText("Colors in shared palette:     %d\n", gState.sharedPaletteColours)
             : std::string();
-    writeConsoleText(stdout,
-                     formatText("\n%s statistics:\n"
-                                "--------------------------------------\n"
-                                "Number of frames:             %d\n"
-                                "Largest frame size:           %" PRId64 "\n"
-                                "Frame width:                  %d\n"
-                                "Frame height:                 %d\n"
-                                "Number of color map changes:  %d\n"
-                                "%s"
-                                "Average frame compression:    %d%%\n",
-                                gState.outputPath.c_str(), gState.frameCount, gState.largestChunk,
-                                gState.width, gState.height, gState.paletteChangeCount,
-                                sharedLine.c_str(),
-                                averageCompression(gState.totalEncodedBytes, gState.frameCount,
-                                                   gState.width, gState.height)));
+    writeConsoleText(
+        stdout,
+        formatText("\n%s statistics:\n"
+                   "--------------------------------------\n"
+                   "Number of frames:             %d\n"
+                   "Largest frame size:           %" PRId64 "\n"
+                   "Frame width:                  %d\n"
+                   "Frame height:                 %d\n"
+                   "Number of color map changes:  %d\n"
+                   "%s"
+                   "Average frame compression:    %d%%\n",
+                   gState.outputPath.c_str(), gState.frameCount, gState.largestChunk, gState.width,
+                   gState.height, gState.paletteChangeCount, sharedLine.c_str(),
+                   averageCompression(gState.totalEncodedBytes, gState.frameCount, gState.width,
+                                      gState.height)));
 }
 
 void printErrorReport() {

@@ -240,8 +240,9 @@ void chooseNearestTable(SharedPalette& shared) {
     }
     std::vector<Box> boxes{{0, points.size(), boxError(points, 0, points.size())}};
     while (boxes.size() < static_cast<size_t>(kPaletteEntries)) {
-        const auto worst = std::max_element(
-            boxes.begin(), boxes.end(), [](const Box& a, const Box& b) { return a.error < b.error; });
+        const auto worst =
+            std::max_element(boxes.begin(), boxes.end(),
+                             [](const Box& a, const Box& b) { return a.error < b.error; });
         Box low;
         Box high;
         if (worst->error <= 0 || !splitBox(points, *worst, low, high)) break;
@@ -280,8 +281,7 @@ void chooseNearestTable(SharedPalette& shared) {
     }
     shared.table = Palette{};
     for (size_t k = 0; k < centres.size(); ++k) {
-        shared.table[k] = {channelValue(centres[k].channel[0]),
-                           channelValue(centres[k].channel[1]),
+        shared.table[k] = {channelValue(centres[k].channel[0]), channelValue(centres[k].channel[1]),
                            channelValue(centres[k].channel[2])};
     }
     shared.colours = static_cast<int>(centres.size());
@@ -324,8 +324,8 @@ void addFrameColours(SharedPalette& shared, const Palette& table, IndexCounts& c
         used[i / 64] |= uint64_t{1} << (i % 64);
         const PaletteEntry& colour = table[i];
         const auto weight = static_cast<double>(pixels);
-        addToBin(findBin(histogram, colourKey(colour, histogram.droppedBits)),
-                 weight * colour.red, weight * colour.green, weight * colour.blue, pixels);
+        addToBin(findBin(histogram, colourKey(colour, histogram.droppedBits)), weight * colour.red,
+                 weight * colour.green, weight * colour.blue, pixels);
         if (histogram.used > kHistogramFill) coarsen(histogram);
     }
     if (shared.framesCounted == 0) {
@@ -375,18 +375,17 @@ const ColourIndexes& mapFrameColours(SharedPalette& shared, int32_t frame, const
                                   ? static_cast<uint8_t>(i)
                                   : nearestEntry(shared, table[i]);
         shared.lastMap[i] = entry;
-        shared.largestDifference =
-            std::max(shared.largestDifference, largestChannelDifference(table[i], shared.table[entry]));
+        shared.largestDifference = std::max(
+            shared.largestDifference, largestChannelDifference(table[i], shared.table[entry]));
     }
     return shared.lastMap;
 }
 
 void setSharedPaletteWarning(const SharedPalette& shared) {
     const ColourHistogram& histogram = shared.histogram;
-    const std::string counted =
-        histogram.droppedBits == 0
-            ? formatText("%zu", histogram.used)
-            : formatText("at least %zu", histogram.coloursWhenFull);
+    const std::string counted = histogram.droppedBits == 0
+                                    ? formatText("%zu", histogram.used)
+                                    : formatText("at least %zu", histogram.coloursWhenFull);
     addWarningText(
         "The frames use %s colors, more than one palette holds: in the shared palette of %d, "
         "a pixel's red, green or blue value differs by up to %d from its own. "

@@ -37,7 +37,7 @@ struct HistogramBin {
 struct ColourHistogram {
     std::vector<HistogramBin> bins;
     size_t used = 0;
-    int droppedBits = 0;          // per channel; 0 while every colour is its own bin
+    int droppedBits = 0;         // per channel; 0 while every colour is its own bin
     size_t coloursWhenFull = 0;  // distinct colours counted when it first filled
 };
 

@@ -291,17 +291,17 @@ void expectNearestColours(const std::string& decoded, const RandomAnimation& ani
             const uint8_t* rgb = got + 3 * pixel;
             int nearest = squaredDistance(want, table[0].red, table[0].green, table[0].blue);
             for (const PaletteEntry& entry : table)
-                nearest = std::min(nearest, squaredDistance(want, entry.red, entry.green, entry.blue));
+                nearest =
+                    std::min(nearest, squaredDistance(want, entry.red, entry.green, entry.blue));
             if (squaredDistance(want, rgb[0], rgb[1], rgb[2]) != nearest) {
                 ADD_FAILURE() << "frame " << frame + 1 << " pixel " << pixel << ": ("
-                              << int{want.red} << ", " << int{want.green} << ", "
-                              << int{want.blue} << ") decoded (" << int{rgb[0]} << ", "
-                              << int{rgb[1]} << ", " << int{rgb[2]}
-                              << "), not the nearest entry of the table";
+                              << int{want.red} << ", " << int{want.green} << ", " << int{want.blue}
+                              << ") decoded (" << int{rgb[0]} << ", " << int{rgb[1]} << ", "
+                              << int{rgb[2]} << "), not the nearest entry of the table";
                 return;
             }
-            largest = std::max({largest, std::abs(want.red - rgb[0]),
-                                std::abs(want.green - rgb[1]), std::abs(want.blue - rgb[2])});
+            largest = std::max({largest, std::abs(want.red - rgb[0]), std::abs(want.green - rgb[1]),
+                                std::abs(want.blue - rgb[2])});
         }
     }
     EXPECT_EQ(largest, warned) << "the largest difference of a channel";
@@ -458,8 +458,9 @@ TEST_P(RandomAnimationCheck, MediainfoReadsTheContainer) {
         const double rate = headerRate(subject.options.framesPerSecond);
         EXPECT_EQ(number(video, "Width"), subject.animation.width);
         EXPECT_EQ(number(video, "Height"), subject.animation.height);
-        const int changes =
-            keepsOwnTables(subject.animation, subject.options) ? paletteChanges(subject.animation) : 0;
+        const int changes = keepsOwnTables(subject.animation, subject.options)
+                                ? paletteChanges(subject.animation)
+                                : 0;
         EXPECT_EQ(number(video, "FrameCount"), static_cast<double>(frames) + changes);
         EXPECT_NEAR(number(video, "FrameRate"), rate, 0.0005);
         EXPECT_NEAR(number(video, "Duration"), static_cast<double>(frames) / rate, 0.0011);
@@ -482,7 +483,8 @@ TEST(RandomAnimations, DefaultSeedsCoverTheFormat) {
         total.sameColourNeighbours += coverage.sameColourNeighbours;
         total.noisyFrames += coverage.noisyFrames;
         total.offStrideMarks += coverage.offStrideMarks;
-        if (keepsOwnTables(animation, optionsFor(seed))) total.tableReturns += coverage.tableReturns;
+        if (keepsOwnTables(animation, optionsFor(seed)))
+            total.tableReturns += coverage.tableReturns;
         const size_t frames = animation.pictures.size();
         shapes["1 x 1"] += animation.width == 1 && animation.height == 1;
         shapes["one pixel wide"] += animation.width == 1;

@@ -325,9 +325,9 @@ ScanOutcome scanWith(const Rle8Kernel& kernel, size_t window, size_t buffer,
         chooseSharedTable(shared, options.multiPalette);
     }
     ScanOutcome outcome;
-    outcome.result = scanFrames(reader, writer, chunks, scratch, options.dotInterval,
-                                options.multiPalette, options.framesPerSecond,
-                                options.sharedPalette ? &shared : nullptr);
+    outcome.result =
+        scanFrames(reader, writer, chunks, scratch, options.dotInterval, options.multiPalette,
+                   options.framesPerSecond, options.sharedPalette ? &shared : nullptr);
     flushWriter(writer);
     std::fclose(input);
     std::fclose(output);

@@ -30,8 +30,8 @@ struct Options {
 };
 
 inline Options decode(uint8_t bits) {
-    return Options{(bits & 1u) != 0, kDotIntervals[(bits >> 1) & 3u],
-                   kFrameRates[(bits >> 3) & 7u], (bits & 0x40u) != 0};
+    return Options{(bits & 1u) != 0, kDotIntervals[(bits >> 1) & 3u], kFrameRates[(bits >> 3) & 7u],
+                   (bits & 0x40u) != 0};
 }
 
 inline constexpr uint8_t encode(bool multiPalette, unsigned dotIndex, unsigned rateIndex,
