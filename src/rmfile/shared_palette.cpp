@@ -383,9 +383,11 @@ const ColourIndexes& mapFrameColours(SharedPalette& shared, int32_t frame, const
 
 void setSharedPaletteWarning(const SharedPalette& shared) {
     const ColourHistogram& histogram = shared.histogram;
-    const std::string counted = histogram.droppedBits == 0
-                                    ? formatText("%zu", histogram.used)
-                                    : formatText("at least %zu", histogram.coloursWhenFull);
+    // At most the histogram's 16384 bins.
+    const std::string counted =
+        histogram.droppedBits == 0
+            ? formatText("%d", static_cast<int>(histogram.used))
+            : formatText("at least %d", static_cast<int>(histogram.coloursWhenFull));
     addWarningText(
         "The frames use %s colors, more than one palette holds: in the shared palette of %d, "
         "a pixel's red, green or blue value differs by up to %d from its own. "
