@@ -98,6 +98,12 @@ std::string formatArguments(const char* format, va_list args);
 // Replaces the pending message with a printf-style formatted text.
 void setErrorText(const char* format, ...) KESTRUP_PRINTF_FORMAT;
 
+struct SystemError;  // platform/system_errors.h
+
+// Adds the system's reason for the failure on a line of its own under the
+// pending message; nothing when the system gave none.
+void addErrorReason(const SystemError& error);
+
 // Replaces the pending warning with a printf-style formatted text.
 void setWarningText(const char* format, ...) KESTRUP_PRINTF_FORMAT;
 

@@ -9,6 +9,8 @@
 #include <memory>
 #include <new>
 
+#include "platform/system_errors.h"
+
 // Blocks start on a cache line: the system copies a read into a buffer that
 // does not several times slower (four times, measured on an x86-64 machine).
 inline constexpr std::align_val_t kBlockAlignment{64};
@@ -49,6 +51,7 @@ struct InputReader {
     int64_t keepFrom = -1;    // moving on keeps the bytes from here, while they fit
     bool ended = false;       // a read found the end of the input (cleared by a seek)
     bool failed = false;      // a read or seek failed
+    SystemError error;        // the system's reason for the first failure
 };
 
 // Reads stream, from its start, through a window of the given size.
@@ -136,6 +139,7 @@ struct OutputWriter {
     int64_t limit = 0;        // the file never grows past this many bytes
     bool failed = false;      // a write or seek failed
     bool overLimit = false;   // bytes past the limit were refused
+    SystemError error;        // the system's reason for the first failure
 };
 
 // Writes stream, from its start, through a buffer of the given size; bytes at

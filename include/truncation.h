@@ -11,3 +11,18 @@ inline uint32_t truncateToField(double value) {
     if (!std::isfinite(value) || value >= kInt64Limit || value < -kInt64Limit) return 0;
     return static_cast<uint32_t>(static_cast<uint64_t>(static_cast<int64_t>(value)));
 }
+
+inline constexpr double kFieldLimit = 4294967296.0;  // 2^32
+
+// True when value, rounded toward zero, is a whole number from 1 to 2^32 - 1:
+// it fits the field and is not 0 there.
+inline bool fitsFieldAboveZero(double value) {
+    return std::isfinite(value) && value >= 1.0 && value < kFieldLimit;
+}
+
+// As truncateToField for a value that cannot be below 0, but held at 2^32 - 1
+// where it would go past it.
+inline uint32_t truncateToFieldHeld(double value) {
+    if (value >= kFieldLimit) return UINT32_MAX;
+    return truncateToField(value);
+}

@@ -132,7 +132,9 @@ TEST(AviFinish, RecordCountMismatchFillsNothing) {
     gState.frameCount = 2;
     finish.record(0, 1260, 12);
     EXPECT_EQ(finish.run(), 0);
-    EXPECT_EQ(gState.errorText, "Internal error: (1099)");
+    EXPECT_EQ(gState.errorText,
+              "Internal error: (1099)\nThe scratch index file's records (1) do not match the frames "
+              "and palette changes converted (2).");
     flushWriter(finish.output);
     const Bytes file = rmw::readFile(finish.dir.file("out.avi"));
     for (size_t sizeField : {4u, 16u, 28u, 92u, 104u, 176u, 1248u})
@@ -144,7 +146,9 @@ TEST(AviFinish, RecordCountMismatchFillsNothing) {
     tooMany.record(0, 1260, 12);
     tooMany.record(0, 1260, 12);
     EXPECT_EQ(tooMany.run(), 0);
-    EXPECT_EQ(gState.errorText, "Internal error: (1099)");
+    EXPECT_EQ(gState.errorText,
+              "Internal error: (1099)\nThe scratch index file's records (more) do not match the "
+              "frames and palette changes converted (1).");
 }
 
 TEST(AviFinish, PlayerSizeLimitWarnsAndKeepsTheFile) {
@@ -194,7 +198,7 @@ TEST(AviFinish, OutputWriteErrorIsAFailure) {
     writeAviHeader(output, 2, 2, 10.0, Palette{});
     std::FILE* scratch = std::tmpfile();
     EXPECT_EQ(finishAvi(output, ChunkWriterState{}, scratch), 0);
-    EXPECT_EQ(gState.errorText, "i/o error writing to \"/dev/full\".");
+    EXPECT_EQ(gState.errorText, "i/o error writing to \"/dev/full\".\nNo space left on device");
     std::fclose(scratch);
     std::fclose(full);
 }

@@ -20,6 +20,7 @@ struct ParseCase {
     double framesPerSecond;
     const char* errorText;  // "" when none is set
     const char* errorLine;  // what goes to standard error directly
+    bool version = false;
     bool sharedPalette = false;
 };
 
@@ -34,6 +35,12 @@ const ParseCase kCases[] = {
     {{"-hurry", "a"}, 1, "a", nullptr, true, false, false, false, 0, 10.0, "", ""},
     {{"-H"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option -H\n"},
     {{"-1"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option -1\n"},
+    // Long options: these two, exactly.
+    {{"--help"}, 1, nullptr, nullptr, true, false, false, false, 0, 10.0, "", ""},
+    {{"a", "--version"}, 1, "a", nullptr, false, false, false, false, 0, 10.0, "", "", true},
+    {{"--hel"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option --hel\n"},
+    {{"--versions"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option --versions\n"},
+    {{"--"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option --\n"},
     // Progress dots: a following argument that starts with a digit is the interval.
     {{"-d", "5", "a"}, 1, "a", nullptr, false, false, false, false, 5, 10.0, "", ""},
     {{"-d", "2frames.rm"}, 1, nullptr, nullptr, false, false, false, false, 2, 10.0, "", ""},
@@ -42,17 +49,34 @@ const ParseCase kCases[] = {
     {{"-dots", "a"}, 1, "a", nullptr, false, false, false, false, 10, 10.0, "", ""},
     {{"-d", "99999999999"}, 1, nullptr, nullptr, false, false, false, false, 2147483647, 10.0, "", ""},
     {{"-d", "3", "-d"}, 1, nullptr, nullptr, false, false, false, false, 10, 10.0, "", ""},
+    // A value written onto the letter; the next argument is then a file name.
+    {{"-d5", "7"}, 1, "7", nullptr, false, false, false, false, 5, 10.0, "", ""},
+    {{"-d12x", "a"}, 1, "a", nullptr, false, false, false, false, 12, 10.0, "", ""},
     // Frame rate: digits or a leading "." are the rate.
     {{"-s", "29.97", "a"}, 1, "a", nullptr, false, false, false, false, 0, 29.97, "", ""},
     {{"-speed", ".5"}, 1, nullptr, nullptr, false, false, false, false, 0, 0.5, "", ""},
     {{"-s", "2.3"}, 1, nullptr, nullptr, false, false, false, false, 0, 2.3, "", ""},
     {{"-s", "4", "-s"}, 1, nullptr, nullptr, false, false, false, false, 0, 10.0, "", ""},
-    {{"-s", "0"}, 1, nullptr, nullptr, false, false, false, false, 0, 0.0, "", ""},
+    {{"-s29.97", "8"}, 1, "8", nullptr, false, false, false, false, 0, 29.97, "", ""},
+    {{"-s.5"}, 1, nullptr, nullptr, false, false, false, false, 0, 0.5, "", ""},
+    {{"-sx", "4"}, 1, nullptr, nullptr, false, false, false, false, 0, 4.0, "", ""},
+    {{"-s", "30000/1001"}, 1, nullptr, nullptr, false, false, false, false, 0, 30000.0 / 1001, "", ""},
+    {{"-s24000/1001"}, 1, nullptr, nullptr, false, false, false, false, 0, 24000.0 / 1001, "", ""},
+    {{"-s", "25/x"}, 1, nullptr, nullptr, false, false, false, false, 0, 25.0, "", ""},
+    // Rates the header cannot hold, as typed; the last -s decides.
+    {{"-s", "0"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "Frame rate out of range: 0", ""},
+    {{"-s", "50000"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "Frame rate out of range: 50000", ""},
+    {{"-s42949.68"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "Frame rate out of range: 42949.68", ""},
+    {{"-s", "1e300"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "Frame rate out of range: 1e300", ""},
+    {{"-s", ".0000001"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "Frame rate out of range: .0000001", ""},
+    {{"-s", "1/0"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "Frame rate out of range: 1/0", ""},
+    {{"-s", "0", "-s", "42949.67"}, 1, nullptr, nullptr, false, false, false, false, 0, 42949.67, "", ""},
+    {{"-s", "0.000233"}, 1, nullptr, nullptr, false, false, false, false, 0, 0.000233, "", ""},
     {{"-s", "-3"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option -3\n"},
     {{"-s", "anim"}, 1, "anim", nullptr, false, false, false, false, 0, 10.0, "", ""},
     // One colour table for every frame.
-    {{"-p", "a", "-m"}, 1, "a", nullptr, false, false, false, true, 0, 10.0, "", "", true},
-    {{"-palette", "-s", "5"}, 1, nullptr, nullptr, false, false, false, false, 0, 5.0, "", "", true},
+    {{"-p", "a", "-m"}, 1, "a", nullptr, false, false, false, true, 0, 10.0, "", "", false, true},
+    {{"-palette", "-s", "5"}, 1, nullptr, nullptr, false, false, false, false, 0, 5.0, "", "", false, true},
     {{"-P"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option -P\n"},
 };
 // clang-format on
@@ -84,6 +108,7 @@ TEST(CommandLine, ParsesEveryCaseOfTheTable) {
         EXPECT_TRUE(same(options.inputName, expected.input));
         EXPECT_TRUE(same(options.outputName, expected.output));
         EXPECT_EQ(options.help, expected.help);
+        EXPECT_EQ(options.version, expected.version);
         EXPECT_EQ(options.quiet, expected.quiet);
         EXPECT_EQ(options.noPrompt, expected.noPrompt);
         EXPECT_EQ(options.multiPalette, expected.multiPalette);

@@ -87,10 +87,17 @@ ProcessResult run(const TempDir& dir, std::vector<std::string> arguments) {
 TEST(Console, BannerAndUsageForNoArgumentsAndForHelp) {
     TempDir dir;
     for (const auto& arguments : std::vector<std::vector<std::string>>{
-             {}, {"-help"}, {"-hurry"}, {"missing", "-h", "-y"}, {"-q", "-h"}}) {
+             {}, {"-help"}, {"--help"}, {"-hurry"}, {"missing", "-h", "-y"}, {"-q", "-h"}}) {
         const ProcessResult result = run(dir, arguments);
         EXPECT_EQ(result.exitStatus, 0);
         EXPECT_EQ(afterBanner(result.out), kUsage);
+        EXPECT_EQ(result.err, "");
+    }
+    for (const auto& arguments :
+         std::vector<std::vector<std::string>>{{"--version"}, {"-q", "missing", "--version"}}) {
+        const ProcessResult result = run(dir, arguments);
+        EXPECT_EQ(result.exitStatus, 0);
+        EXPECT_EQ(afterBanner(result.out), "") << "the banner alone";
         EXPECT_EQ(result.err, "");
     }
     EXPECT_TRUE(dir.entries().empty()) << "help must not touch any file";
@@ -98,6 +105,7 @@ TEST(Console, BannerAndUsageForNoArgumentsAndForHelp) {
 
 TEST(Console, ParseFailuresAndTheirReports) {
     TempDir dir;
+    rmw::writeFile(dir.file("anim.rm"), twoByTwoFile());
     const struct {
         std::vector<std::string> arguments;
         const char* err;
@@ -108,12 +116,18 @@ TEST(Console, ParseFailuresAndTheirReports) {
         {{"-s", "-3"}, "Unrecognized option -3\n"},
         {{"-q", "-y"}, "\n*** Error: ***\nNo input file specified.\n"},
         {{"-d", "5"}, "\n*** Error: ***\nNo input file specified.\n"},
+        {{"--hel", "anim"}, "Unrecognized option --hel\n"},
+        {{"-y", "anim", "-s", "0"}, "\n*** Error: ***\nFrame rate out of range: 0\n"},
+        {{"-y", "anim", "-s50000"}, "\n*** Error: ***\nFrame rate out of range: 50000\n"},
+        {{"-y", "anim", "-s", "1e300"}, "\n*** Error: ***\nFrame rate out of range: 1e300\n"},
+        {{"-y", "anim", "-s", ".0000001"}, "\n*** Error: ***\nFrame rate out of range: .0000001\n"},
     };
     for (const auto& c : cases) {
         const ProcessResult result = run(dir, c.arguments);
         EXPECT_EQ(result.exitStatus, 1) << c.err;
         EXPECT_EQ(result.out, "") << c.err;
         EXPECT_EQ(result.err, c.err);
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"anim.rm"}) << "nothing written";
     }
 }
 
@@ -169,7 +183,8 @@ TEST(Console, FailedConversionReportsOnStandardError) {
         std::vector<std::string> arguments;
         const char* err;
     } cases[] = {
-        {{"missing"}, "\n*** Error: ***\nCould not open missing.rm for reading.\n"},
+        {{"missing"},
+         "\n*** Error: ***\nCould not open missing.rm for reading.\nNo such file or directory\n"},
         {{"empty.rm"}, "\n*** Error: ***\n\"empty.rm\" is not a valid raster metafile\n"},
         {{"empty.rm", "-p"}, "\n*** Error: ***\n\"empty.rm\" is not a valid raster metafile\n"},
         {{"device", "-p"},
@@ -197,12 +212,21 @@ TEST(Console, ProgressDotsAndTheMultipleTablesWarning) {
         rmw::appendFrame(bytes, picture(2, 2, {1, 2, 3, 3}), rmw::makePalette(frame == 3 ? 2 : 1));
     }
     rmw::writeFile(dir.file("seven.rm"), bytes);
-    const ProcessResult dots = run(dir, {"-q", "-y", "-d", "3", "seven"});
-    EXPECT_EQ(dots.exitStatus, 0);
-    EXPECT_EQ(dots.err,
-              "\n..\n"
-              "\nThis raster metafile has multiple color tables.\n"
-              "It is recommended that this file be converted using the '-m' option.\n");
+    for (const char* interval : {"-d3", "-d 3"}) {
+        std::vector<std::string> arguments{"-q", "-y", "seven"};
+        if (interval[2] == ' ') {
+            arguments.insert(arguments.end(), {"-d", interval + 3});
+        } else {
+            arguments.push_back(interval);
+        }
+        const ProcessResult dots = run(dir, arguments);
+        EXPECT_EQ(dots.exitStatus, 0);
+        EXPECT_EQ(dots.err,
+                  "\n..\n"
+                  "\nThis raster metafile has multiple color tables.\n"
+                  "It is recommended that this file be converted using the '-m' option.\n")
+            << interval;
+    }
     const ProcessResult withPalettes = run(dir, {"-q", "-y", "-m", "-d", "7", "seven"});
     EXPECT_EQ(withPalettes.exitStatus, 0);
     EXPECT_EQ(withPalettes.err, "\n.\n");

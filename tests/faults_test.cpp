@@ -58,7 +58,8 @@ TEST(Faults, OutputOnAFullDevice) {
     Workspace space;
     std::string err;
     EXPECT_EQ(space.shell("$K -q -y anim /dev/full", &err), 1);
-    EXPECT_EQ(err, std::string(kReport) + "i/o error writing to \"/dev/full\".\n");
+    EXPECT_EQ(err, std::string(kReport) +
+                       "i/o error writing to \"/dev/full\".\nNo space left on device\n");
     EXPECT_TRUE(directoryEntries(space.scratchDir).empty());
     struct stat after;
     EXPECT_EQ(stat("/dev/full", &after), 0) << "a device written to is never removed";
@@ -77,7 +78,8 @@ TEST(Faults, OutputOverTheFileSizeLimit) {
             std::string err;
             EXPECT_EQ(space.shell(std::string(trap) + "prlimit --fsize=50000 $K -q -y anim", &err),
                       1);
-            EXPECT_EQ(err, std::string(kReport) + "i/o error writing to \"anim.avi\".\n");
+            EXPECT_EQ(
+                err, std::string(kReport) + "i/o error writing to \"anim.avi\".\nFile too large\n");
             EXPECT_EQ(space.dir.entries(), before);
             if (existing) {
                 EXPECT_EQ(rmw::readFile(space.dir.file("anim.avi")), rmw::Bytes({1, 2, 3}));

@@ -146,7 +146,7 @@ TEST(FrameScan, ScratchFailureInTheFirstFrameKeepsItsMessage) {
     resetConversionState();
     gState.scratchPath = "scratch";
     EXPECT_EQ(scanFrames(streams.input, streams.output, streams.chunks, full, 0, false, 10.0), 0);
-    EXPECT_EQ(gState.errorText, "i/o error writing to temp file \"scratch\".");
+    EXPECT_EQ(gState.errorText, "i/o error writing to temp file \"scratch\".\nNo space left on device");
     std::fclose(full);
 }
 

@@ -107,17 +107,27 @@ TEST(MalformedInput, EachKindGivesItsOwnReport) {
                 "and/or height of the first frame.\n"
                 "Frame 1   width:  2\nFrame 1   height: 2\nFrame 2  width:  2\n"
                 "Frame 2  height: 3\n")},
+        // Frame 2's image words start at byte 4112.
         {"begin image missing", withSecond(words({0x1001, 0x6000})),
-         report("Internal error: (1380)")},
-        {"805", withSecond(words({0x4000, 0x1001})), report("Internal error: (805)")},
-        {"815", withSecond(words({0x4000, 0x1001, 0x7000})), report("Internal error: (815)")},
-        {"829", withSecond(words({0x4000, 0x6000, 0x6000})), report("Internal error: (829)")},
+         report("Internal error: (1380)\nThe image data of frame 2, at byte 4112, does not start "
+                "with a begin-image word.")},
+        {"805", withSecond(words({0x4000, 0x1001})),
+         report("Internal error: (805)\nThe input ends inside frame 2, at byte 4116, before the "
+                "end of one of its rows.")},
+        {"815", withSecond(words({0x4000, 0x1001, 0x7000})),
+         report("Internal error: (815)\nFrame 2 has fewer rows than its height: the input ends "
+                "at byte 4118, after its end-of-image word.")},
+        {"829", withSecond(words({0x4000, 0x6000, 0x6000})),
+         report("Internal error: (829)\nThe input ends inside frame 2, at byte 4118, before its "
+                "end-of-image word.")},
         {"632", withSecond(words({0x4000, 0x6000, 2, 0x1001, 0x6000, 0x7000})),
-         report("Internal error: (632)")},
+         report("Internal error: (632)\nIn frame 2, the word at byte 4118 follows a repeat count "
+                "but is not a colour word.")},
         {"641", withSecond(words({0x4000, 0x6000, 0x5000, 0x6000, 0x7000})),
-         report("Internal error: (641)")},
+         report("Internal error: (641)\nIn frame 2, the word at byte 4116 is of a kind that does "
+                "not belong inside a row.")},
         {"656", withSecond(words({0x4000, 0x6000, 0, 0x3001, 0x6000, 0x7000})),
-         report("Internal error: (656)")},
+         report("Internal error: (656)\nIn frame 2, the repeat count at byte 4116 is zero.")},
         {"colour over 255 in frame 2", withSecond(words({0x4000, 0x6000, 0x1100, 0x6000, 0x7000})),
          kColourLine},
     };
@@ -138,11 +148,15 @@ TEST(MalformedInput, DirectoriesAndDevicesAreNotMetafiles) {
     mkdir(space.dir.file("folder.rm").c_str(), 0755);
     symlink("/dev/zero", space.dir.file("zero.rm").c_str());
     symlink("/dev/null", space.dir.file("null.rm").c_str());
-    for (const char* name : {"folder", "zero", "null"}) {
+    const struct {
+        const char* name;
+        const char* reason;  // the system's, where reading failed
+    } cases[] = {{"folder", "\nIs a directory"}, {"zero", ""}, {"null", ""}};
+    for (const auto& [name, reason] : cases) {
         const ProcessResult result = space.run(name);
         EXPECT_EQ(result.exitStatus, 1) << name;
-        EXPECT_EQ(result.err,
-                  report("\"" + std::string(name) + ".rm\" is not a valid raster metafile"));
+        EXPECT_EQ(result.err, report("\"" + std::string(name) +
+                                     ".rm\" is not a valid raster metafile" + reason));
         EXPECT_FALSE(fileExists(space.dir.file(std::string(name) + ".avi")));
         EXPECT_TRUE(directoryEntries(space.scratchDir).empty());
     }

@@ -8,6 +8,7 @@
 #include "avi/movie_chunks.h"
 #include "byte_order.h"
 #include "conversion_state.h"
+#include "rmfile/format_errors.h"
 #include "rmfile/rm_format.h"
 #include "truncation.h"
 
@@ -65,8 +66,9 @@ int64_t writeIndexEntries(OutputWriter& output, bool chunkSizesFilled, std::FILE
     return entries;
 }
 
-int outputWriteError() {
+int outputWriteError(const OutputWriter& output) {
     setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
+    addErrorReason(output.error);
     return 0;
 }
 
@@ -90,9 +92,9 @@ int finishAvi(OutputWriter& output, const ChunkWriterState& chunks, std::FILE* s
     bool paletteSeen = false;
     const int64_t entries =
         writeIndexEntries(output, chunks.chunkSizesFilled, scratch, expected, paletteSeen);
-    if (entries < 0) return outputWriteError();
+    if (entries < 0) return outputWriteError(output);
     if (entries != expected) {
-        setErrorText(kInternalErrorFormat, kErrorIndexCount);
+        setIndexCountError(entries, entries > expected, expected);
         return 0;
     }
     const int64_t indexSize = writerPosition(output) - entriesStart;
@@ -106,7 +108,7 @@ int finishAvi(OutputWriter& output, const ChunkWriterState& chunks, std::FILE* s
     const auto frames = static_cast<uint32_t>(gState.frameCount);
     const auto largest = static_cast<uint32_t>(gState.largestChunk);
     const uint32_t maxBytesPerSec =
-        truncateToField(static_cast<double>(gState.largestChunk) * gState.framesPerSecond);
+        truncateToFieldHeld(static_cast<double>(gState.largestChunk) * gState.framesPerSecond);
     const bool patched =
         patchU32(output, layout.avihSizePos + kAvihTotalFrames, frames) &&
         patchU32(output, layout.strhSizePos + kStrhLength, frames) &&
@@ -123,7 +125,7 @@ int finishAvi(OutputWriter& output, const ChunkWriterState& chunks, std::FILE* s
         patchU32(output, layout.strfSizePos, kStreamFormatSize) &&
         patchU32(output, layout.moviSizePos, static_cast<uint32_t>(layout.moviSize)) &&
         patchU32(output, idx1SizePos, static_cast<uint32_t>(indexSize));
-    if (!patched || !flushWriter(output)) return outputWriteError();
+    if (!patched || !flushWriter(output)) return outputWriteError(output);
 
     const uint32_t fileSize = static_cast<uint32_t>(layout.riffSize + 4);
     if (fileSize > kPlayerFileSizeLimit) {

@@ -3,6 +3,19 @@
 #include "avi/avi_format.h"
 #include "truncation.h"
 
+double microSecondsPerFrame(double framesPerSecond) {
+    return 1000000.0 / framesPerSecond;
+}
+
+double streamRate(double framesPerSecond) {
+    return framesPerSecond * kStreamRateScale;
+}
+
+bool frameRateFitsHeader(double framesPerSecond) {
+    return framesPerSecond > 0 && fitsFieldAboveZero(microSecondsPerFrame(framesPerSecond)) &&
+           fitsFieldAboveZero(streamRate(framesPerSecond));
+}
+
 void writeChunkHeader(OutputWriter& output, const char code[5], int64_t* sizePos) {
     writeFourCC(output, code);
     if (sizePos == nullptr) return;
@@ -11,7 +24,7 @@ void writeChunkHeader(OutputWriter& output, const char code[5], int64_t* sizePos
 }
 
 void writeMainHeader(OutputWriter& output, int32_t width, int32_t height, double framesPerSecond) {
-    writeU32(output, truncateToField(1000000.0 / framesPerSecond));  // dwMicroSecPerFrame
+    writeU32(output, truncateToField(microSecondsPerFrame(framesPerSecond)));  // dwMicroSecPerFrame
     writeU32(output, 0);                                    // dwMaxBytesPerSec, filled at the end
     writeU32(output, 0);                                    // dwPaddingGranularity
     writeU32(output, kAvifHasIndex | kAvifTrustChunkType);  // dwFlags
@@ -27,16 +40,16 @@ void writeMainHeader(OutputWriter& output, int32_t width, int32_t height, double
 }
 
 void writeStreamHeader(OutputWriter& output, double framesPerSecond) {
-    writeFourCC(output, kCodeVids);                                         // fccType
-    writeFourCC(output, kCodeFrameChunk);                                   // fccHandler
-    writeU32(output, 0);                                                    // dwFlags, at the end
-    writeU16(output, 0);                                                    // wPriority
-    writeU16(output, 0);                                                    // wLanguage
-    writeU32(output, 0);                                                    // dwInitialFrames
-    writeU32(output, kStreamRateScale);                                     // dwScale
-    writeU32(output, truncateToField(framesPerSecond * kStreamRateScale));  // dwRate
-    writeU32(output, 0);                                                    // dwStart
-    writeU32(output, 0);                                                    // dwLength, at the end
+    writeFourCC(output, kCodeVids);                                  // fccType
+    writeFourCC(output, kCodeFrameChunk);                            // fccHandler
+    writeU32(output, 0);                                             // dwFlags, at the end
+    writeU16(output, 0);                                             // wPriority
+    writeU16(output, 0);                                             // wLanguage
+    writeU32(output, 0);                                             // dwInitialFrames
+    writeU32(output, kStreamRateScale);                              // dwScale
+    writeU32(output, truncateToField(streamRate(framesPerSecond)));  // dwRate
+    writeU32(output, 0);                                             // dwStart
+    writeU32(output, 0);                                             // dwLength, at the end
     writeU32(output, 0);  // dwSuggestedBufferSize, at the end
     writeU32(output, 0);  // dwQuality
     writeU32(output, 0);  // dwSampleSize

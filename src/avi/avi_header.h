@@ -6,6 +6,15 @@
 #include "conversion_state.h"
 #include "stream_buffers.h"
 
+// The frame period of the main header and the rate of the stream header for a
+// rate in frames per second, before they are cut to their 32-bit fields.
+double microSecondsPerFrame(double framesPerSecond);
+double streamRate(double framesPerSecond);
+
+// True when the rate is above 0 and gives both fields a value from 1 to
+// 2^32 - 1 (rates from about 0.000233 to 42949.67 frames per second).
+bool frameRateFitsHeader(double framesPerSecond);
+
 // Writes a four-character code; when sizePos is given, notes there the current
 // position (that of the size field) and writes a 32-bit 0 as the open size.
 void writeChunkHeader(OutputWriter& output, const char code[5], int64_t* sizePos = nullptr);

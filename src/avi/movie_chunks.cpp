@@ -12,6 +12,7 @@
 #include "avi/row_search.h"
 #include "avi/row_staging.h"
 #include "byte_order.h"
+#include "rmfile/format_errors.h"
 #include "rmfile/rm_format.h"
 
 namespace {
@@ -44,6 +45,7 @@ int finishChunk(OutputWriter& output, ChunkWriterState& state, std::FILE* scratc
                              static_cast<uint32_t>(dataSize)};
     if (!writeChunkRecord(scratch, record) || std::ferror(scratch)) {
         setErrorText("i/o error writing to temp file \"%s\".", gState.scratchPath.c_str());
+        addErrorReason(lastSystemError());
         return 0;
     }
     return 1;
@@ -99,7 +101,7 @@ int writeStagedFrame(InputReader& input, OutputWriter& output, ChunkWriterState&
                      std::FILE* scratch) {
     uint16_t lastKind = 0;
     if (skipWordsOfKind(input, kEndOfImage, 1, lastKind) != 1) {
-        setErrorText(kInternalErrorFormat, kErrorImageEndMissing);
+        setFormatError(kErrorImageEndMissing, readerPosition(input));
         return 0;
     }
     const int64_t frameEnd = readerPosition(input);

@@ -7,6 +7,7 @@
 #include "avi/avi_format.h"
 #include "avi/word_vectors.h"
 #include "console_output.h"
+#include "rmfile/format_errors.h"
 #include "rmfile/rm_format.h"
 
 static_assert(kLongestRunBytes == 2 * ((kWordValueMask + kRleMaxRun - 1) / kRleMaxRun));
@@ -204,6 +205,20 @@ bool transcodeInWindow(InputReader& input, OutputWriter& output, const Rle8Codin
 
 }  // namespace
 
+namespace {
+
+// The message for a word that does not belong where it stands in a row, the
+// word just read, or the end of the input.
+void setRowError(const InputReader& input, int number) {
+    if (readerAtEnd(input)) {
+        setRowCutShortError(number, readerPosition(input));
+    } else {
+        setFormatError(number, readerPosition(input) - 2);
+    }
+}
+
+}  // namespace
+
 int64_t transcodeRow(InputReader& input, OutputWriter& output, const Rle8Coding& coding, int& ok) {
     ok = 1;
     int64_t count = 0;
@@ -224,16 +239,16 @@ int64_t transcodeRow(InputReader& input, OutputWriter& output, const Rle8Coding&
             case WordStep::kRowEnd:
                 if (ok == 0) return count;
                 break;
-            case WordStep::kZeroRun:
-                setErrorText(kInternalErrorFormat, kErrorZeroRepeat);
+            case WordStep::kZeroRun:  // the count, then its colour word, just read
+                setFormatError(kErrorZeroRepeat, readerPosition(input) - 4);
                 ok = 0;
                 continue;
             case WordStep::kNoColourWord:
-                setErrorText(kInternalErrorFormat, kErrorColourWordMissing);
+                setRowError(input, kErrorColourWordMissing);
                 ok = 0;
                 return count;
             case WordStep::kNotInRow:
-                setErrorText(kInternalErrorFormat, kErrorWordNotInRow);
+                setRowError(input, kErrorWordNotInRow);
                 ok = 0;
                 return count;
             case WordStep::kColourOver255:

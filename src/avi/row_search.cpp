@@ -4,6 +4,7 @@
 
 #include "avi/word_vectors.h"
 #include "conversion_state.h"
+#include "rmfile/format_errors.h"
 #include "rmfile/rm_format.h"
 
 int64_t skipWordsOfKind(InputReader& input, uint16_t kind, int64_t count, uint16_t& lastKind) {
@@ -16,11 +17,12 @@ int64_t skipWordsOfKind(InputReader& input, uint16_t kind, int64_t count, uint16
         // Sixteen words at a time while the words wanted lie further on.
         constexpr auto kStep = static_cast<ptrdiff_t>(2 * wordvec::kBytes);
         for (; end - word >= kStep; word += kStep) {
-            const unsigned mask =
-                wordvec::kindMask(word, kind) | wordvec::kindMask(word + wordvec::kBytes, kind) << 8;
+            const unsigned mask = wordvec::kindMask(word, kind) |
+                                  wordvec::kindMask(word + wordvec::kBytes, kind) << 8;
             if (mask == 0) continue;
             const int found =
-                mask == 0xFFFF ? 16 : wordvec::countWords(mask & 0xFF) + wordvec::countWords(mask >> 8);
+                mask == 0xFFFF ? 16
+                               : wordvec::countWords(mask & 0xFF) + wordvec::countWords(mask >> 8);
             if (passed + found >= count) break;
             passed += found;
         }
@@ -52,9 +54,9 @@ int findRowMarks(InputReader& input, int32_t height, size_t maxMarks, RowMarks& 
         const int64_t nextMark = std::min(rowEnds, (row / marks.stride + 1) * marks.stride);
         row += skipWordsOfKind(input, kEndOfRow, nextMark - row, lastKind);
         if (row < nextMark) {
-            setErrorText(kInternalErrorFormat, lastKind == kEndOfImage
-                                                   ? kErrorRowEndMissingAfterImageEnd
-                                                   : kErrorRowEndMissing);
+            setFormatError(
+                lastKind == kEndOfImage ? kErrorRowEndMissingAfterImageEnd : kErrorRowEndMissing,
+                readerPosition(input));
             return 0;
         }
         if (row % marks.stride != 0) continue;
@@ -67,7 +69,7 @@ int findRowMarks(InputReader& input, int32_t height, size_t maxMarks, RowMarks& 
         }
     }
     if (skipWordsOfKind(input, kEndOfImage, 1, lastKind) != 1) {
-        setErrorText(kInternalErrorFormat, kErrorImageEndMissing);
+        setFormatError(kErrorImageEndMissing, readerPosition(input));
         return 0;
     }
     marks.frameEnd = readerPosition(input);

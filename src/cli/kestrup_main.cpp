@@ -33,6 +33,10 @@ int runKestrup(int argc, const char* const* argv) {
         printUsage();
         return kExitSuccess;
     }
+    if (options.version) {
+        printBanner();
+        return kExitSuccess;
+    }
     // An empty file variable in a script must not look like success.
     if (options.inputName == nullptr) {
         setErrorText("No input file specified.");

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/system_errors.h"
+
 ConversionState gState;
 
 void resetConversionState() {
@@ -34,6 +36,13 @@ void setErrorText(const char* format, ...) {
     va_start(args, format);
     gState.errorText = formatArguments(format, args);
     va_end(args);
+}
+
+void addErrorReason(const SystemError& error) {
+    const std::string reason = describeSystemError(error);
+    if (reason.empty()) return;
+    gState.errorText += '\n';
+    gState.errorText += reason;
 }
 
 void setWarningText(const char* format, ...) {

@@ -14,6 +14,17 @@ void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize, uin
 
 namespace {
 
+// A failure is kept with the system's reason for it; the first one is the cause.
+void noteReadFailure(InputReader& reader) {
+    if (!reader.failed) reader.error = lastSystemError();
+    reader.failed = true;
+}
+
+void noteWriteFailure(OutputWriter& writer) {
+    if (!writer.failed) writer.error = lastSystemError();
+    writer.failed = true;
+}
+
 // The last bytes read stay in the window when it moves on, so that stepping
 // back over a word or a frame mark just read needs no new read. Bytes are kept
 // in whole cache lines, so that the read after them lands on one (the window
@@ -60,7 +71,7 @@ bool readPiece(InputReader& reader) {
     const size_t got = std::fread(reader.window.data() + reader.filled, 1, wanted, reader.stream);
     reader.filled += got;
     if (got == wanted) return true;
-    if (std::ferror(reader.stream)) reader.failed = true;
+    if (std::ferror(reader.stream)) noteReadFailure(reader);
     return false;
 }
 
@@ -94,7 +105,7 @@ bool seekReader(InputReader& reader, int64_t position) {
         start = position > before ? position - before : 0;
     }
     if (!seekStream(reader.stream, start, SEEK_SET)) {
-        reader.failed = true;
+        noteReadFailure(reader);
         return false;
     }
     reader.windowStart = start;
@@ -194,10 +205,10 @@ bool flushWriter(OutputWriter& writer) {
     if (!writerFailed(writer) && writer.used > 0) {
         if (writer.streamAt != writer.bufferStart &&
             !seekStream(writer.stream, writer.bufferStart, SEEK_SET)) {
-            writer.failed = true;
+            noteWriteFailure(writer);
         } else if (std::fwrite(writer.buffer.data(), 1, writer.used, writer.stream) !=
                    writer.used) {
-            writer.failed = true;
+            noteWriteFailure(writer);
         }
         writer.streamAt = end;
     }
@@ -224,7 +235,7 @@ bool patchU32(OutputWriter& writer, int64_t position, uint32_t value) {
     const auto onFile = static_cast<size_t>(4 - copied);
     if (!seekStream(writer.stream, position, SEEK_SET) ||
         std::fwrite(bytes, 1, onFile, writer.stream) != onFile) {
-        writer.failed = true;
+        noteWriteFailure(writer);
         return false;
     }
     writer.streamAt = position + static_cast<int64_t>(onFile);

@@ -36,6 +36,22 @@ constexpr const char* kScratchPrefix = "kesidx";
 constexpr size_t kInputWindowSize = KESTRUP_INPUT_WINDOW_SIZE;
 constexpr size_t kOutputBufferSize = KESTRUP_OUTPUT_BUFFER_SIZE;
 
+// The input could not be opened: the system's reason, unless the name was
+// typed without ".rm" and names a file as typed, which is the likelier slip.
+int inputNotOpened(const char* inputName) {
+    const SystemError error = lastSystemError();
+    setErrorText("Could not open %s for reading.", gState.inputPath.c_str());
+    if (gState.inputPath != inputName && pathExists(inputName)) {
+        gState.errorText += formatText(
+            "\nThe name \"%s\" does not end in \".rm\", so \".rm\" was added to it; \"%s\" "
+            "itself exists.",
+            inputName, inputName);
+    } else {
+        addErrorReason(error);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int convertFile(const char* inputName, const char* outputName, bool noPrompt, int dotInterval,
@@ -57,10 +73,7 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     gState.outputPath = outputPathFor(inputName, outputName);
 
     input.stream = openFile(gState.inputPath, "rb");
-    if (input.stream == nullptr) {
-        setErrorText("Could not open %s for reading.", gState.inputPath.c_str());
-        return 0;
-    }
+    if (input.stream == nullptr) return inputNotOpened(inputName);
     // A pipe or a device would give its bytes once, or different ones the second time.
     if (sharedPalette && !isRegularFile(input.stream)) {
         setErrorText("The -p option reads %s twice, which only a regular file allows.",
@@ -99,11 +112,14 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     }
     int result = scanFrames(reader, writer, chunks, scratchWriter.stream, dotInterval, multiPalette,
                             framesPerSecond, sharedPalette ? &shared : nullptr);
-    if (!scratchWriter.close() && result == 1) result = tempFileWriteError(gState.scratchPath);
+    if (!scratchWriter.close() && result == 1) {
+        result = tempFileWriteError(gState.scratchPath, lastSystemError());
+    }
     if (result == 1) {
         scratchReader.stream = openFile(gState.scratchPath, "rb");
         if (scratchReader.stream == nullptr) {
             setErrorText("Could not open file %s for reading.", gState.scratchPath.c_str());
+            addErrorReason(lastSystemError());
             result = 0;
         } else {
             result = finishAvi(writer, chunks, scratchReader.stream);
@@ -112,7 +128,7 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     // A conversion written to the temporary directory failed there, not at
     // the output, which it has not touched.
     if (result == 0 && writer.failed && plan.way == OutputWay::kCopied) {
-        tempFileWriteError(plan.tempPath);
+        tempFileWriteError(plan.tempPath, writer.error);
     }
     if (result == 1) result = deliverOutput(plan, output, outputFile);
     return result;

@@ -8,9 +8,11 @@ int createTempFile(const char* prefix, std::string& path, StreamOwner& owner, Cr
     switch (createScratchFile(prefix, path, owner.stream)) {
         case ScratchResult::kNoName:
             setErrorText("Could not create temp file name.");
+            addErrorReason(lastSystemError());
             return 0;
         case ScratchResult::kNotOpened:
             setErrorText("Could not open temp file %s for writing.", path.c_str());
+            addErrorReason(lastSystemError());
             return 0;
         case ScratchResult::kCreated:
             break;
@@ -19,7 +21,8 @@ int createTempFile(const char* prefix, std::string& path, StreamOwner& owner, Cr
     return 1;
 }
 
-int tempFileWriteError(const std::string& path) {
+int tempFileWriteError(const std::string& path, const SystemError& error) {
     setErrorText("i/o error writing to temp file \"%s\".", path.c_str());
+    addErrorReason(error);
     return 0;
 }

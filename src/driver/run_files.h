@@ -7,6 +7,7 @@
 
 #include "platform/file_system.h"
 #include "platform/interrupts.h"
+#include "platform/system_errors.h"
 
 // Closes its stream on every way out; close() reports whether all buffered
 // data reached the file.
@@ -70,5 +71,5 @@ int createTempFile(const char* prefix, std::string& path, StreamOwner& owner, Cr
                    bool isOutput);
 
 // Sets the message for a failed write to the run's file at path in the
-// temporary directory; returns 0.
-int tempFileWriteError(const std::string& path);
+// temporary directory, with the system's reason; returns 0.
+int tempFileWriteError(const std::string& path, const SystemError& error);

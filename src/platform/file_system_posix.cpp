@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/system_errors.h"
 
 std::FILE* openFile(const std::string& path, const char* mode) {
     return std::fopen(path.c_str(), mode);
@@ -57,6 +58,7 @@ ScratchResult createScratchFile(const char* prefix, std::string& path, std::FILE
     path = name.data();
     stream = fdopen(descriptor, "wb");
     if (stream == nullptr) {
+        const KeptSystemError kept;
         close(descriptor);
         unlink(name.data());
         return ScratchResult::kNotOpened;
@@ -161,6 +163,7 @@ int openRegularDescriptor(const std::string& path, int flags) {
     const int status = fcntl(descriptor, F_GETFL);
     if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) || status < 0 ||
         fcntl(descriptor, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        const KeptSystemError kept;
         close(descriptor);
         return -1;
     }
@@ -170,7 +173,10 @@ int openRegularDescriptor(const std::string& path, int flags) {
 std::FILE* streamOnDescriptor(int descriptor, const char* mode) {
     if (descriptor < 0) return nullptr;
     std::FILE* stream = fdopen(descriptor, mode);
-    if (stream == nullptr) close(descriptor);
+    if (stream == nullptr) {
+        const KeptSystemError kept;
+        close(descriptor);
+    }
     return stream;
 }
 
@@ -189,6 +195,7 @@ std::FILE* openLockedForWriting(const std::string& path) {
     lock.l_whence = SEEK_SET;
     while (fcntl(descriptor, F_SETLKW, &lock) != 0) {
         if (errno != EINTR) {
+            const KeptSystemError kept;
             close(descriptor);
             return nullptr;
         }

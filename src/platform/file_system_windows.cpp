@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/file_system.h"
+#include "platform/system_errors.h"
 #include "platform/wide_text_windows.h"
 
 namespace {
@@ -207,6 +208,7 @@ ScratchResult createScratchFile(const char* prefix, std::string& path, std::FILE
                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     stream = handle == INVALID_HANDLE_VALUE ? nullptr : streamOnHandle(handle, _O_WRONLY, "wb");
     if (stream == nullptr) {
+        const KeptSystemError kept;
         DeleteFileW(name);
         return ScratchResult::kNotOpened;
     }

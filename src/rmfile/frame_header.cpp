@@ -3,12 +3,14 @@
 #include <cstdint>
 
 #include "byte_order.h"
+#include "rmfile/format_errors.h"
 #include "rmfile/rm_format.h"
 
 int checkFrameHeader(InputReader& input) {
     const int frameNumber = gState.frameCount + 1;
+    const int64_t frameStart = readerPosition(input);
     if (readU32(input) != kFrameMark) {
-        setErrorText(kInternalErrorFormat, kErrorFrameMark);
+        setFormatError(kErrorFrameMark, frameStart);
         return 0;
     }
     const auto width = static_cast<int32_t>(readU32(input));

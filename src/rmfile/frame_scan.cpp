@@ -8,6 +8,7 @@
 #include "avi/movie_chunks.h"
 #include "console_output.h"
 #include "conversion_state.h"
+#include "rmfile/format_errors.h"
 #include "rmfile/frame_header.h"
 #include "rmfile/rm_format.h"
 
@@ -55,10 +56,12 @@ int checkStreams(const InputReader& input, const OutputWriter& output, std::FILE
     int result = 1;
     if (input.failed) {
         setErrorText("i/o error reading from \"%s\".", gState.inputPath.c_str());
+        addErrorReason(input.error);
         result = 0;
     }
     if (output.failed) {
         setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
+        addErrorReason(output.error);
         result = 0;
     }
     if (std::ferror(scratch)) {
@@ -113,8 +116,9 @@ int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunk
             seekReader(input, readerPosition(input) + kFrameHeaderSize);
             readFramePalette(input, previousTables);
             uint16_t word = 0;
+            const int64_t imageStart = readerPosition(input);
             if (!readU16(input, word) || wordKind(word) != kBeginImage) {
-                setErrorText(kInternalErrorFormat, kErrorBeginImage);
+                setFormatError(kErrorBeginImage, imageStart);
                 result = 0;
                 break;
             }
@@ -148,6 +152,7 @@ int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunk
         std::ferror(scratch) || output.overLimit || writerPosition(output) > output.limit;
     if (gState.frameCount == 0 && !notTheInput) {
         setErrorText("\"%s\" is not a valid raster metafile", gState.inputPath.c_str());
+        if (input.failed) addErrorReason(input.error);  // a folder, say
         result = 0;
     }
     if (dotInterval > 0) printToStandardError("\n");

@@ -47,9 +47,9 @@ struct OptionSet {
     bool sharedPalette = false;
 };
 
-// Seed n is converted with entry n % 9: with and without -m and -p, with and
-// without dots, at 0.5, 10 and 29.97 frames per second, each option in more
-// than one spelling.
+// Seed n is converted with entry n % 11: with and without -m and -p, with and
+// without dots, at 0.5, 10, 29.97 and 30000/1001 frames per second, each option
+// in more than one spelling, values joined to the letter too.
 const std::vector<OptionSet>& optionSets() {
     static const std::vector<OptionSet> sets = {
         {{}, false, 0, 10.0},
@@ -59,6 +59,8 @@ const std::vector<OptionSet>& optionSets() {
         {{"-speed", "29.97", "-d", "3"}, false, 3, 29.97},
         {{"-s", ".5", "-m", "-d", "2"}, true, 2, 0.5},
         {{"-m", "-s", "10", "-d", "7"}, true, 7, 10.0},
+        {{"-s29.97", "-d5"}, false, 5, 29.97},
+        {{"-m", "-s", "30000/1001", "-d1"}, true, 1, 30000.0 / 1001},
         {{"-p"}, false, 0, 10.0, true},
         {{"-palette", "-m", "-d", "2"}, true, 2, 10.0, true},
     };
