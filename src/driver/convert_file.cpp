@@ -107,7 +107,7 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
 
     SharedPalette shared;
     if (sharedPalette) {
-        countFrameColours(reader, shared);
+        countFrameColours(reader, chunks, shared);
         chooseSharedTable(shared, multiPalette);
     }
     int result = scanFrames(reader, writer, chunks, scratchWriter.stream, dotInterval, multiPalette,

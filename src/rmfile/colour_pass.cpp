@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "avi/row_search.h"
+#include "avi/row_staging.h"
 #include "rmfile/frame_header.h"
 #include "rmfile/rm_format.h"
 
@@ -59,50 +61,75 @@ uint64_t pairRun(uint64_t pairs, int at) {
     return pairs >> (32 * at) & kWordValueMask;
 }
 
-// Takes the common pairs from bytes on while they come, four at a time: with
-// weighted each pair's run goes into one of two tables by turns (so that no
-// count waits for the one before, as runs of one colour often alternate with
-// another), else each pair's index is only marked as used. Returns where it
-// stopped.
+// A single pixel (one word, index 255 or less) or a repeat count and its colour
+// word (two) at the low end of words; none (0 words) for any other word.
+struct Item {
+    uint64_t index = 0;
+    uint64_t run = 0;
+    int words = 0;
+};
+
+Item itemAt(uint64_t words) {
+    const uint64_t first = words & 0xFFFF;
+    const uint64_t second = words >> 16 & 0xFFFF;
+    const bool single = (first & 0xFF00) == kSinglePixel;
+    const bool pair = (first & kWordKindMask) == kRepeatCount && (second & 0xFF00) == kColour;
+    return {single ? first & 0xFF : second & 0xFF, single ? 1 : first & kWordValueMask,
+            single ? 1 : pair ? 2 : 0};
+}
+
+// With weighted, a run's pixels; else only a mark of the index, a store that
+// waits for nothing.
 template <bool kWeighted>
-const uint8_t* takePairs(const uint8_t* bytes, const uint8_t* end, IndexCounts& counts,
-                         IndexCounts& second) {
-    while (end - bytes >= 16) {
-        uint64_t low;
-        uint64_t high;
-        std::memcpy(&low, bytes, 8);
-        std::memcpy(&high, bytes + 8, 8);
-        if ((low & kTwoPairsMask) != kTwoPairs) break;
-        if ((high & kTwoPairsMask) != kTwoPairs) {
-            if (kWeighted) {
-                counts[pairIndex(low, 0)] += pairRun(low, 0);
-                second[pairIndex(low, 1)] += pairRun(low, 1);
-            } else {
-                counts[pairIndex(low, 0)] = 1;
-                counts[pairIndex(low, 1)] = 1;
-            }
-            return bytes + 8;
-        }
-        if (kWeighted) {
-            counts[pairIndex(low, 0)] += pairRun(low, 0);
-            second[pairIndex(low, 1)] += pairRun(low, 1);
-            counts[pairIndex(high, 0)] += pairRun(high, 0);
-            second[pairIndex(high, 1)] += pairRun(high, 1);
-        } else {
-            counts[pairIndex(low, 0)] = 1;
-            counts[pairIndex(low, 1)] = 1;
-            counts[pairIndex(high, 0)] = 1;
-            counts[pairIndex(high, 1)] = 1;
-        }
-        bytes += 16;
+void count(IndexCounts& counts, const Item& item) {
+    if (kWeighted) {
+        counts[item.index] += item.run;
+    } else {
+        counts[item.index] = 1;
     }
-    if (end - bytes >= 4) {
-        uint32_t pair;
-        std::memcpy(&pair, bytes, 4);
-        if ((pair & kPairMask) == kPair) {
-            counts[pairIndex(pair, 0)] += kWeighted ? pairRun(pair, 0) : 1;
-            return bytes + 4;
+}
+
+constexpr uint64_t kFourRowEndsMask = 0xF000F000F000F000;
+constexpr uint64_t kFourRowEnds = 0x6000600060006000;
+
+// Takes single pixels, repeat pairs and runs of end-of-row words from bytes on
+// while they come, and returns where it stopped: at a word for countWord, such
+// as the row end that may close the last row. Four common pairs are taken at
+// once; other items two at a time from one load, without a branch on their
+// kinds, which follow no pattern. With weighted the items' runs go into two
+// tables by turns (so that no count waits for the one before, as runs of one
+// colour often alternate with another), else each index is only marked as used.
+template <bool kWeighted>
+const uint8_t* takeItems(const uint8_t* bytes, const uint8_t* end, ImageCount& image,
+                         IndexCounts& second) {
+    IndexCounts& counts = image.counts;
+    while (end - bytes >= 8) {
+        uint64_t low;
+        std::memcpy(&low, bytes, 8);
+        if ((low & kTwoPairsMask) == kTwoPairs && end - bytes >= 16) {
+            uint64_t high;
+            std::memcpy(&high, bytes + 8, 8);
+            if ((high & kTwoPairsMask) == kTwoPairs) {
+                count<kWeighted>(counts, {pairIndex(low, 0), pairRun(low, 0), 2});
+                count<kWeighted>(second, {pairIndex(low, 1), pairRun(low, 1), 2});
+                count<kWeighted>(counts, {pairIndex(high, 0), pairRun(high, 0), 2});
+                count<kWeighted>(second, {pairIndex(high, 1), pairRun(high, 1), 2});
+                bytes += 16;
+                continue;
+            }
         }
+        if ((low & kFourRowEndsMask) == kFourRowEnds && image.rowsLeft > 4) {
+            image.rowsLeft -= 4;
+            bytes += 8;
+            continue;
+        }
+        const Item first = itemAt(low);
+        if (first.words == 0) break;
+        count<kWeighted>(counts, first);
+        const Item next = itemAt(low >> (16 * first.words));
+        bytes += 2 * (first.words + next.words);
+        if (next.words == 0) break;
+        count<kWeighted>(second, next);
     }
     return bytes;
 }
@@ -119,7 +146,7 @@ bool countImage(InputReader& input, ImageCount& image) {
         Counted counted = Counted::kGoOn;
         while (end - bytes >= 2 && counted == Counted::kGoOn) {
             if (image.run == ImageCount::kNoPendingRun) {
-                const uint8_t* const after = takePairs<kWeighted>(bytes, end, image.counts, second);
+                const uint8_t* const after = takeItems<kWeighted>(bytes, end, image, second);
                 if (after != bytes) {
                     bytes = after;
                     continue;
@@ -146,11 +173,52 @@ bool countImage(InputReader& input, ImageCount& image) {
     return false;
 }
 
+// Counts the pairs the transcoder staged: a run's pixels for its index, nothing
+// for an end-of-line pair (a count of 0), two pairs at a time into two tables.
+void countStagedPairs(const StagedPieces& staged, IndexCounts& counts) {
+    IndexCounts second{};
+    const uint8_t* pair = staged.bytes.data();
+    const uint8_t* const end = pair + staged.used;
+    for (; end - pair >= 4; pair += 4) {
+        counts[pair[1]] += pair[0];
+        second[pair[3]] += pair[2];
+    }
+    if (pair < end) counts[pair[1]] += pair[0];
+    for (size_t i = 0; i < counts.size(); ++i)
+        counts[i] += second[i];
+}
+
+// Counts the frame whose begin-image word was just read. Without weighted, only
+// which indexes it uses, word by word, which is quickest on repeat pairs. With
+// weighted, its rows go through the transcoder into the staging, as the
+// conversion takes them, which is quick on any mix of words, and its pairs
+// are counted; a frame too large to stage is counted word by word. False when
+// the conversion would refuse the frame.
+template <bool kWeighted>
+bool countFrame(InputReader& input, int32_t height, ChunkWriterState& chunks,
+                IndexCounts& counts) {
+    if (!kWeighted) {
+        ImageCount image{counts, height};
+        return countImage<false>(input, image);
+    }
+    const int64_t imageStart = readerPosition(input);
+    const StageResult staged = stageRows(input, chunks.staged, height, chunks.coding);
+    if (staged == StageResult::kIrregular) return false;
+    if (staged == StageResult::kStaged) {
+        countStagedPairs(chunks.staged, counts);
+        uint16_t lastKind = 0;
+        return skipWordsOfKind(input, kEndOfImage, 1, lastKind) == 1;
+    }
+    seekReader(input, imageStart);
+    ImageCount image{counts, height};
+    return countImage<true>(input, image);
+}
+
 // One pass over the frames. Without weighted, only which colours each frame
 // uses is noted, and the pass gives up (false) as soon as more colours come than
 // one table holds: then a pass with weighted counts their pixels.
 template <bool kWeighted>
-bool passOverFrames(InputReader& input, SharedPalette& shared) {
+bool passOverFrames(InputReader& input, ChunkWriterState& chunks, SharedPalette& shared) {
     startColourCount(shared);
     IndexCounts counts{};
     int32_t firstWidth = 0;
@@ -173,8 +241,7 @@ bool passOverFrames(InputReader& input, SharedPalette& shared) {
         readPalette(input, table);
         uint16_t word = 0;
         if (!readU16(input, word) || wordKind(word) != kBeginImage) break;
-        ImageCount image{counts, height};
-        if (!countImage<kWeighted>(input, image)) break;
+        if (!countFrame<kWeighted>(input, height, chunks, counts)) break;
         addFrameColours(shared, table, counts);
         if (!kWeighted && shared.histogram.used > static_cast<size_t>(kPaletteEntries)) {
             return false;
@@ -188,8 +255,8 @@ bool passOverFrames(InputReader& input, SharedPalette& shared) {
 
 }  // namespace
 
-void countFrameColours(InputReader& input, SharedPalette& shared) {
-    // A table that holds every colour needs no weights: most files are read once.
-    if (passOverFrames<false>(input, shared)) return;
-    passOverFrames<true>(input, shared);
+void countFrameColours(InputReader& input, ChunkWriterState& chunks, SharedPalette& shared) {
+    // A table that holds every colour needs no weights: most such files are read once.
+    if (passOverFrames<false>(input, chunks, shared)) return;
+    passOverFrames<true>(input, chunks, shared);
 }

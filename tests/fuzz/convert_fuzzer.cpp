@@ -321,7 +321,7 @@ ScanOutcome scanWith(const Rle8Kernel& kernel, size_t window, size_t buffer,
     chunks.coding = Rle8Coding{kernel.takeBlocks, {}};
     SharedPalette shared;
     if (options.sharedPalette) {
-        countFrameColours(reader, shared);
+        countFrameColours(reader, chunks, shared);
         chooseSharedTable(shared, options.multiPalette);
     }
     ScanOutcome outcome;
