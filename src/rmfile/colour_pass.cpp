@@ -75,7 +75,9 @@ Item itemAt(uint64_t words) {
     const bool single = (first & 0xFF00) == kSinglePixel;
     const bool pair = (first & kWordKindMask) == kRepeatCount && (second & 0xFF00) == kColour;
     return {single ? first & 0xFF : second & 0xFF, single ? 1 : first & kWordValueMask,
-            single ? 1 : pair ? 2 : 0};
+            single ? 1
+            : pair ? 2
+                   : 0};
 }
 
 // With weighted, a run's pixels; else only a mark of the index, a store that
@@ -195,8 +197,7 @@ void countStagedPairs(const StagedPieces& staged, IndexCounts& counts) {
 // are counted; a frame too large to stage is counted word by word. False when
 // the conversion would refuse the frame.
 template <bool kWeighted>
-bool countFrame(InputReader& input, int32_t height, ChunkWriterState& chunks,
-                IndexCounts& counts) {
+bool countFrame(InputReader& input, int32_t height, ChunkWriterState& chunks, IndexCounts& counts) {
     if (!kWeighted) {
         ImageCount image{counts, height};
         return countImage<false>(input, image);
