@@ -287,19 +287,52 @@ void chooseNearestTable(SharedPalette& shared) {
     shared.colours = static_cast<int>(centres.size());
 }
 
+// The entries searched, in order of their green values, so that a search
+// can stop on either side where green alone is farther than the best found.
+void orderEntries(SharedPalette& shared) {
+    // The exact table's colours may stand in any entry; the other's fill the first ones.
+    shared.byGreen.resize(shared.exact ? kPaletteEntries : static_cast<size_t>(shared.colours));
+    std::iota(shared.byGreen.begin(), shared.byGreen.end(), uint8_t{0});
+    std::stable_sort(shared.byGreen.begin(), shared.byGreen.end(), [&](uint8_t a, uint8_t b) {
+        return shared.table[a].green < shared.table[b].green;
+    });
+}
+
+// The entry nearest to colour; of several as near, the lowest.
 uint8_t nearestEntry(SharedPalette& shared, const PaletteEntry& colour) {
     const uint32_t key = colourKey(colour, 0);
     const size_t slot = (key * 2654435761u) >> 20 & (kCacheSize - 1);
     if (shared.cachedColours[slot] == key) return shared.cachedEntries[slot];
+    const std::vector<uint8_t>& order = shared.byGreen;
+    size_t up = static_cast<size_t>(
+        std::lower_bound(order.begin(), order.end(), colour.green,
+                         [&](uint8_t k, uint8_t green) { return shared.table[k].green < green; }) -
+        order.begin());
+    size_t down = up;  // the next candidates: order[up] going up, order[down - 1] going down
     int nearest = 0;
-    int nearestDistance = distance(colour, shared.table[0]);
-    // The exact table's colours may stand in any entry; the other's fill the first ones.
-    const int entries = shared.exact ? kPaletteEntries : shared.colours;
-    for (int k = 1; k < entries && nearestDistance > 0; ++k) {
-        const int d = distance(colour, shared.table[static_cast<size_t>(k)]);
-        if (d < nearestDistance) {
+    int nearestDistance = 3 * 255 * 255 + 1;
+    const auto consider = [&](size_t k, bool& goOn) {
+        const int green = shared.table[k].green - colour.green;
+        if (green * green > nearestDistance) {
+            goOn = false;
+            return;
+        }
+        const int d = distance(colour, shared.table[k]);
+        if (d < nearestDistance || (d == nearestDistance && static_cast<int>(k) < nearest)) {
             nearestDistance = d;
-            nearest = k;
+            nearest = static_cast<int>(k);
+        }
+    };
+    bool goingUp = up < order.size();
+    bool goingDown = down > 0;
+    while (goingUp || goingDown) {
+        if (goingUp) {
+            consider(order[up], goingUp);
+            if (goingUp && ++up == order.size()) goingUp = false;
+        }
+        if (goingDown) {
+            consider(order[down - 1], goingDown);
+            if (goingDown && --down == 0) goingDown = false;
         }
     }
     shared.cachedColours[slot] = key;
@@ -346,6 +379,7 @@ void chooseSharedTable(SharedPalette& shared, bool multiPalette) {
     } else {
         chooseNearestTable(shared);
     }
+    orderEntries(shared);
     shared.cachedColours.assign(kCacheSize, 0);
     shared.cachedEntries.assign(kCacheSize, 0);
     shared.lastMapped = UsedIndexes{};

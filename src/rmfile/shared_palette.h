@@ -58,15 +58,16 @@ struct SharedPalette {
     // Mapping, frame by frame.
     std::vector<uint32_t> cachedColours;  // 1 << 24 | colour, or 0
     std::vector<uint8_t> cachedEntries;   // the nearest entry of each cached colour
+    std::vector<uint8_t> byGreen;         // the entries searched, by their green values
     Palette lastFrameTable{};
     UsedIndexes lastMapped{};  // indexes of lastFrameTable that lastMap holds
     ColourIndexes lastMap = identityIndexes();
     int largestDifference = 0;  // of a red, green or blue value, over the pixels mapped
 };
 
-// The per-frame notes kept: 32 bytes each, 2 MiB in all; later frames have
+// The per-frame notes kept: 32 bytes each, 4 MiB in all; later frames have
 // every index mapped.
-inline constexpr size_t kMaxFramesNoted = size_t{1} << 16;
+inline constexpr size_t kMaxFramesNoted = size_t{1} << 17;
 
 // Empties shared and readies its histogram for a first pass.
 void startColourCount(SharedPalette& shared);
