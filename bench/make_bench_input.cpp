@@ -12,6 +12,12 @@
 //            seed 1): each item a single pixel with probability P percent, else a
 //            repeat pair of exponentially distributed length (mean MEAN, default
 //            12), one in 500 of them 256 to 1000 pixels long; random colours.
+// For one shared colour table (-p), frames of 320 x 200 over which the tables change:
+// cycle:     12 frames of one picture, each table the one before turned by an entry;
+// fade:      30 frames of moving bands in 40 colours, each table darker than the
+//            one before (about 1200 colours in all);
+// own-tables: frames of 8 x 4, each with a table of its own (MEBIBYTES is then
+//            the frame count / 1000, as for long).
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -62,6 +68,59 @@ void realisticPicture(rmw::Picture& picture, int frame) {
             picture.pixels[static_cast<size_t>(y) * static_cast<size_t>(picture.width) +
                            static_cast<size_t>(x)] =
                 contour ? 0 : static_cast<uint8_t>(1 + (level / 8) % 255);
+        }
+    }
+}
+
+// A smooth table of 256 colours, around the colour wheel.
+Palette wheelTable() {
+    Palette palette{};
+    for (int i = 0; i < kPaletteEntries; ++i) {
+        const double t = 6.28318 * i / 256.0;
+        palette[static_cast<size_t>(i)] = {static_cast<uint8_t>(128 + 120 * std::sin(t)),
+                                           static_cast<uint8_t>(128 + 120 * std::sin(t + 2.1)),
+                                           static_cast<uint8_t>(128 + 120 * std::sin(t + 4.2))};
+    }
+    return palette;
+}
+
+Palette cycleTable(int frame) {
+    const Palette wheel = wheelTable();
+    Palette palette{};
+    for (size_t i = 0; i < palette.size(); ++i)
+        palette[i] = wheel[(i + static_cast<size_t>(frame)) % palette.size()];
+    return palette;
+}
+
+// The wheel's colours, each channel scaled down by 2.5 % more every frame.
+Palette fadeTable(int frame) {
+    Palette palette = wheelTable();
+    const double scale = 1.0 - 0.025 * frame;
+    for (PaletteEntry& entry : palette) {
+        entry = {static_cast<uint8_t>(entry.red * scale), static_cast<uint8_t>(entry.green * scale),
+                 static_cast<uint8_t>(entry.blue * scale)};
+    }
+    return palette;
+}
+
+Palette randomTable(std::mt19937& random) {
+    Palette palette{};
+    for (PaletteEntry& entry : palette) {
+        entry = {static_cast<uint8_t>(random()), static_cast<uint8_t>(random()),
+                 static_cast<uint8_t>(random())};
+    }
+    return palette;
+}
+
+// Diagonal bands; with colours 40 of them, six entries apart, that move with the
+// frame, else every index in turn.
+void bandsPicture(rmw::Picture& picture, int frame, int colours) {
+    for (int y = 0; y < picture.height; ++y) {
+        for (int x = 0; x < picture.width; ++x) {
+            const int band = (x + 2 * y + 5 * frame) / 6;
+            picture.pixels[static_cast<size_t>(y) * static_cast<size_t>(picture.width) +
+                           static_cast<size_t>(x)] =
+                static_cast<uint8_t>(colours > 0 ? 6 * (band % colours) : (x + 2 * y) % 256);
         }
     }
 }
@@ -151,9 +210,10 @@ void appendMixedFrame(rmw::Bytes& bytes, const Mix& mix, std::mt19937& random, i
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr,
-                     "usage: make_bench_input realistic|large4k|large8k|worst|long|empty-rows|"
-                     "endless|mixed-P[-MEAN[-WxH[-SEED]]] MEBIBYTES OUTPUT.rm\n");
+        std::fprintf(
+            stderr,
+            "usage: make_bench_input realistic|large4k|large8k|worst|long|empty-rows|"
+            "endless|mixed-P[-MEAN[-WxH[-SEED]]]|cycle|fade|own-tables MEBIBYTES OUTPUT.rm\n");
         return 1;
     }
     const std::string kind = argv[1];
@@ -175,6 +235,28 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::mt19937 random(mix.seed);
+    if (kind == "cycle" || kind == "fade" || kind == "own-tables") {
+        const bool ownTables = kind == "own-tables";
+        const long frames = ownTables         ? static_cast<long>(amount * 1000)
+                            : kind == "cycle" ? 12
+                                              : 30;
+        rmw::Picture picture{ownTables ? 8 : 320, ownTables ? 4 : 200, {}};
+        picture.pixels.resize(static_cast<size_t>(picture.width) *
+                              static_cast<size_t>(picture.height));
+        for (int frame = 0; frame < frames; ++frame) {
+            bandsPicture(picture, frame, kind == "fade" ? 40 : 0);
+            rmw::Bytes bytes;
+            rmw::appendFrame(bytes, picture,
+                             ownTables        ? randomTable(random)
+                             : kind == "fade" ? fadeTable(frame)
+                                              : cycleTable(frame));
+            if (std::fwrite(bytes.data(), 1, bytes.size(), output) != bytes.size()) {
+                std::perror(argv[3]);
+                return 1;
+            }
+        }
+        return std::fclose(output) == 0 ? 0 : 1;
+    }
     const bool tiny = kind == "long";
     const int side = kind == "large4k" ? 4096 : kind == "large8k" ? 8192 : 0;
     rmw::Picture picture{tiny ? 8 : side > 0 ? side : kWidth, tiny ? 4 : side > 0 ? side : kHeight,

@@ -68,6 +68,8 @@ struct ConversionState {
     int32_t paletteChangeCount = 0;
     double totalEncodedBytes = 0.0;  // frame chunk data without end-of-bitmap pairs
     int64_t largestChunk = 0;        // over frame and palette-change chunks
+    bool sharedPalette = false;      // one colour table for every frame was asked for
+    int32_t sharedPaletteColours = 0;  // colours in it, 0 when the frames kept their own
 
     std::string errorText;    // the pending failure message; printed only on failure
     std::string warningText;  // a finished conversion's warning, printed after success
@@ -104,3 +106,7 @@ void addErrorReason(const SystemError& error);
 
 // Replaces the pending warning with a printf-style formatted text.
 void setWarningText(const char* format, ...) KESTRUP_PRINTF_FORMAT;
+
+// Adds a printf-style formatted text to the pending warning, a blank line
+// after what it held.
+void addWarningText(const char* format, ...) KESTRUP_PRINTF_FORMAT;

@@ -21,6 +21,7 @@ struct ParseCase {
     const char* errorText;  // "" when none is set
     const char* errorLine;  // what goes to standard error directly
     bool version = false;
+    bool sharedPalette = false;
 };
 
 // clang-format off
@@ -73,6 +74,10 @@ const ParseCase kCases[] = {
     {{"-s", "0.000233"}, 1, nullptr, nullptr, false, false, false, false, 0, 0.000233, "", ""},
     {{"-s", "-3"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option -3\n"},
     {{"-s", "anim"}, 1, "anim", nullptr, false, false, false, false, 0, 10.0, "", ""},
+    // One colour table for every frame.
+    {{"-p", "a", "-m"}, 1, "a", nullptr, false, false, false, true, 0, 10.0, "", "", false, true},
+    {{"-palette", "-s", "5"}, 1, nullptr, nullptr, false, false, false, false, 0, 5.0, "", "", false, true},
+    {{"-P"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option -P\n"},
 };
 // clang-format on
 
@@ -107,6 +112,7 @@ TEST(CommandLine, ParsesEveryCaseOfTheTable) {
         EXPECT_EQ(options.quiet, expected.quiet);
         EXPECT_EQ(options.noPrompt, expected.noPrompt);
         EXPECT_EQ(options.multiPalette, expected.multiPalette);
+        EXPECT_EQ(options.sharedPalette, expected.sharedPalette);
         EXPECT_EQ(options.dotInterval, expected.dotInterval);
         EXPECT_DOUBLE_EQ(options.framesPerSecond, expected.framesPerSecond);
     }

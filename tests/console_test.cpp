@@ -51,6 +51,15 @@ const char kUsage[] =
     "    if the raster metafile was originally exported using multiple\n"
     "    color palettes.\n"
     "\n"
+    "-p  Use one shared color palette for every frame of the converted\n"
+    "    avi file, with no palette changes, so that every player shows\n"
+    "    the frames alike. The colors that all frames use are gathered\n"
+    "    first. If they number 256 or fewer, every frame keeps its exact\n"
+    "    colors. Otherwise the palette holds the 256 colors that come\n"
+    "    closest to them, and a warning tells how far a color moved;\n"
+    "    -m keeps every color exact, for players that apply palette\n"
+    "    changes. With -m, -p is used only when it keeps every color.\n"
+    "\n"
     "-speed [nn]  Sets the speed of the output avi file to nn frames per second.\n"
     "             The default is 10.0.\n";
 
@@ -139,6 +148,21 @@ TEST(Console, StatisticsBlockAfterAConversion) {
               "Frame height:                 2\n"
               "Number of color map changes:  0\n"
               "Average frame compression:    -150%\n");
+    // With -p one line more: the three colours of the frame.
+    const ProcessResult shared = run(dir, {"-y", "-p", "anim"});
+    EXPECT_EQ(shared.exitStatus, 0);
+    EXPECT_EQ(shared.err, "");
+    EXPECT_EQ(afterBanner(shared.out),
+              "Converting \"anim\"...\n"
+              "\nanim.avi statistics:\n"
+              "--------------------------------------\n"
+              "Number of frames:             1\n"
+              "Largest frame size:           12\n"
+              "Frame width:                  2\n"
+              "Frame height:                 2\n"
+              "Number of color map changes:  0\n"
+              "Colors in shared palette:     3\n"
+              "Average frame compression:    -150%\n");
 }
 
 TEST(Console, QuietPrintsNothingOnStandardOutput) {
@@ -154,6 +178,7 @@ TEST(Console, QuietPrintsNothingOnStandardOutput) {
 TEST(Console, FailedConversionReportsOnStandardError) {
     TempDir dir;
     rmw::writeFile(dir.file("empty.rm"), {});
+    ASSERT_EQ(runShell("ln -s /dev/null '" + dir.file("device.rm") + "'"), 0);
     const struct {
         std::vector<std::string> arguments;
         const char* err;
@@ -161,6 +186,10 @@ TEST(Console, FailedConversionReportsOnStandardError) {
         {{"missing"},
          "\n*** Error: ***\nCould not open missing.rm for reading.\nNo such file or directory\n"},
         {{"empty.rm"}, "\n*** Error: ***\n\"empty.rm\" is not a valid raster metafile\n"},
+        {{"empty.rm", "-p"}, "\n*** Error: ***\n\"empty.rm\" is not a valid raster metafile\n"},
+        {{"device", "-p"},
+         "\n*** Error: ***\nThe -p option reads device.rm twice, which only a regular file "
+         "allows.\n"},
     };
     for (const auto& c : cases) {
         const ProcessResult result = run(dir, c.arguments);
@@ -169,9 +198,9 @@ TEST(Console, FailedConversionReportsOnStandardError) {
         EXPECT_EQ(result.err, c.err);
         // Both streams into one log: the report comes after the lines before it.
         std::string log;
-        runShell(
-            "cd '" + dir.path + "' && '" KESTRUP_BINARY_PATH "' -y " + c.arguments[0] + " 2>&1",
-            &log);
+        runShell("cd '" + dir.path + "' && '" KESTRUP_BINARY_PATH "' -y " + c.arguments[0] + " " +
+                     (c.arguments.size() > 1 ? c.arguments[1] : "") + " 2>&1",
+                 &log);
         EXPECT_EQ(log, result.out + result.err);
     }
 }
@@ -203,6 +232,10 @@ TEST(Console, ProgressDotsAndTheMultipleTablesWarning) {
     EXPECT_EQ(withPalettes.err, "\n.\n");
     const ProcessResult noDots = run(dir, {"-q", "-y", "-m", "-d", "0", "seven"});
     EXPECT_EQ(noDots.err, "");
+    // One shared table holds the six colours: nothing to advise.
+    const ProcessResult shared = run(dir, {"-q", "-y", "-p", "-d", "7", "seven"});
+    EXPECT_EQ(shared.exitStatus, 0);
+    EXPECT_EQ(shared.err, "\n.\n");
 }
 
 // Warnings come in order: the dots' closing line break, the frame mark the

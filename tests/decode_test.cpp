@@ -99,6 +99,58 @@ TEST_F(Decode, EveryFrameInTheFirstColoursWithoutThem) {
     expectDecodesAs(dir.file("out.avi"), frames);
 }
 
+// Colour cycling: 12 frames of one picture, each table the one before turned by
+// an entry. With -p one table holds every colour: no palette change, and every
+// frame in its own colours.
+TEST_F(Decode, ColourCyclingInOneSharedTable) {
+    TempDir dir;
+    const Palette base = rmw::makePalette(7);
+    rmw::Picture picture{32, 16, std::vector<uint8_t>(32 * 16)};
+    for (size_t i = 0; i < picture.pixels.size(); ++i)
+        picture.pixels[i] = static_cast<uint8_t>(i % 32 + 2 * (i / 32));
+    rmw::Bytes file;
+    std::vector<Bytes> frames;
+    for (size_t frame = 0; frame < 12; ++frame) {
+        Palette table{};
+        for (size_t i = 0; i < table.size(); ++i)
+            table[i] = base[(i + frame) % table.size()];
+        rmw::appendFrame(file, picture, table);
+        frames.push_back(expectedRgb(picture, table));
+    }
+    for (const bool multiPalette : {false, true}) {
+        const Conversion conversion =
+            convertBytes(dir, file, {.multiPalette = multiPalette, .sharedPalette = true});
+        ASSERT_EQ(conversion.result, 1) << conversion.errorText;
+        EXPECT_EQ(conversion.warningText, "");
+        ASSERT_EQ(conversion.avi.movie.size(), 12u);
+        for (const MovieChunk& chunk : conversion.avi.movie)
+            EXPECT_EQ(chunk.code, "00dc");
+        expectDecodesAs(dir.file("out.avi"), frames);
+    }
+}
+
+// Frames that share one table (some of its colours twice) convert with -p to
+// the bytes they convert to without it.
+TEST(SharedPalette, OneTableConvertsAsWithout) {
+    TempDir dir;
+    Palette table = rmw::makePalette(5);
+    table[200] = table[3];
+    table[201] = table[3];
+    rmw::Bytes file;
+    for (int frame = 0; frame < 3; ++frame) {
+        rmw::Picture picture{37, 23, std::vector<uint8_t>(37 * 23)};
+        for (size_t i = 0; i < picture.pixels.size(); ++i)
+            picture.pixels[i] =
+                static_cast<uint8_t>((i / 3 + static_cast<size_t>(frame) * 97) % 256);
+        rmw::appendFrame(file, picture, table);
+    }
+    const Conversion without = convertBytes(dir, file);
+    ASSERT_EQ(without.result, 1) << without.errorText;
+    const Conversion shared = convertBytes(dir, file, {.sharedPalette = true});
+    ASSERT_EQ(shared.result, 1) << shared.errorText;
+    EXPECT_TRUE(shared.output == without.output);
+}
+
 // A chunk as long as an uncompressed frame must still decode as RLE8.
 TEST_F(Decode, FrameOfTheUncompressedSize) {
     TempDir dir;

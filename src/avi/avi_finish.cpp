@@ -129,7 +129,7 @@ int finishAvi(OutputWriter& output, const ChunkWriterState& chunks, std::FILE* s
 
     const uint32_t fileSize = static_cast<uint32_t>(layout.riffSize + 4);
     if (fileSize > kPlayerFileSizeLimit) {
-        setWarningText(
+        addWarningText(
             "The size of the converted AVI file is %u, which is greater than the maximum "
             "allowed AVI file size (%u). Some AVI players may be unable to play this animation.",
             fileSize, kPlayerFileSizeLimit);

@@ -92,9 +92,31 @@ bool kernel::takeLongRun(const uint8_t*& in, const uint8_t* inEnd, uint8_t*& out
 namespace {
 
 // The colour of every pair from..to through the map; escapes keep their codes.
+// Four pairs at a time while none of them is an escape (a count of 0), which
+// comes once a row; such a block is taken pair by pair.
 void mapColours(uint8_t* from, const uint8_t* to, const ColourMap& colours) {
+    constexpr uint64_t kCountBytes = 0x00FF00FF00FF00FF;
+    constexpr uint64_t kCountOnes = 0x0001000100010001;
+    constexpr uint64_t kCountTops = 0x0080008000800080;
+    const uint8_t* const map = colours.index.data();
+    for (; to - from >= 8; from += 8) {
+        uint64_t pairs;
+        std::memcpy(&pairs, from, 8);
+        const uint64_t counts = pairs & kCountBytes;
+        if (((counts - kCountOnes) & ~counts & kCountTops) != 0) {  // a count of 0
+            for (int i = 0; i < 8; i += 2) {
+                if (from[i] != kRleEscape) from[i + 1] = map[from[i + 1]];
+            }
+            continue;
+        }
+        const uint64_t mapped = counts | uint64_t{map[pairs >> 8 & 0xFF]} << 8 |
+                                uint64_t{map[pairs >> 24 & 0xFF]} << 24 |
+                                uint64_t{map[pairs >> 40 & 0xFF]} << 40 |
+                                uint64_t{map[pairs >> 56]} << 56;
+        std::memcpy(from, &mapped, 8);
+    }
     for (; from < to; from += 2) {
-        if (from[0] != kRleEscape) from[1] = colours.index[from[1]];
+        if (from[0] != kRleEscape) from[1] = map[from[1]];
     }
 }
 

@@ -106,6 +106,9 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
             case 'm':
                 options.multiPalette = true;
                 break;
+            case 'p':
+                options.sharedPalette = true;
+                break;
             case 'q':
                 options.quiet = true;
                 break;

@@ -14,6 +14,7 @@ struct Options {
     bool multiPalette = false;
     double framesPerSecond = 10.0;
     const char* rateText = nullptr;  // the rate as typed, when one was
+    bool sharedPalette = false;  // one colour table for every frame
 };
 
 // Fills options from the arguments after the program name, resetting every field

@@ -60,6 +60,15 @@ constexpr const char* kUsageText =
     "    if the raster metafile was originally exported using multiple\n"
     "    color palettes.\n"
     "\n"
+    "-p  Use one shared color palette for every frame of the converted\n"
+    "    avi file, with no palette changes, so that every player shows\n"
+    "    the frames alike. The colors that all frames use are gathered\n"
+    "    first. If they number 256 or fewer, every frame keeps its exact\n"
+    "    colors. Otherwise the palette holds the 256 colors that come\n"
+    "    closest to them, and a warning tells how far a color moved;\n"
+    "    -m keeps every color exact, for players that apply palette\n"
+    "    changes. With -m, -p is used only when it keeps every color.\n"
+    "\n"
     "-speed [nn]  Sets the speed of the output avi file to nn frames per second.\n"
     "             The default is 10.0.\n";
 
@@ -83,19 +92,26 @@ int averageCompression(double totalEncodedBytes, int frameCount, int width, int 
 }
 
 void reportStatistics() {
-    writeConsoleText(stdout,
-                     formatText("\n%s statistics:\n"
-                                "--------------------------------------\n"
-                                "Number of frames:             %d\n"
-                                "Largest frame size:           %" PRId64 "\n"
-                                "Frame width:                  %d\n"
-                                "Frame height:                 %d\n"
-                                "Number of color map changes:  %d\n"
-                                "Average frame compression:    %d%%\n",
-                                gState.outputPath.c_str(), gState.frameCount, gState.largestChunk,
-                                gState.width, gState.height, gState.paletteChangeCount,
-                                averageCompression(gState.totalEncodedBytes, gState.frameCount,
-                                                   gState.width, gState.height)));
+    // With -p, one line more after the palette changes.
+    const std::string sharedLine =
+        gState.sharedPalette
+            ? formatText("Colors in shared palette:     %d\n", gState.sharedPaletteColours)
+            : std::string();
+    writeConsoleText(
+        stdout,
+        formatText("\n%s statistics:\n"
+                   "--------------------------------------\n"
+                   "Number of frames:             %d\n"
+                   "Largest frame size:           %" PRId64 "\n"
+                   "Frame width:                  %d\n"
+                   "Frame height:                 %d\n"
+                   "Number of color map changes:  %d\n"
+                   "%s"
+                   "Average frame compression:    %d%%\n",
+                   gState.outputPath.c_str(), gState.frameCount, gState.largestChunk, gState.width,
+                   gState.height, gState.paletteChangeCount, sharedLine.c_str(),
+                   averageCompression(gState.totalEncodedBytes, gState.frameCount, gState.width,
+                                      gState.height)));
 }
 
 void printErrorReport() {

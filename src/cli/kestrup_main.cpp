@@ -47,7 +47,7 @@ int runKestrup(int argc, const char* const* argv) {
         writeConsoleText(stdout, formatText("Converting \"%s\"...\n", options.inputName));
     }
     if (!convertFile(options.inputName, options.outputName, options.noPrompt, options.dotInterval,
-                     options.multiPalette, options.framesPerSecond)) {
+                     options.multiPalette, options.framesPerSecond, options.sharedPalette)) {
         return fail();
     }
     printWarningReport();

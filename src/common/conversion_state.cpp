@@ -51,3 +51,11 @@ void setWarningText(const char* format, ...) {
     gState.warningText = formatArguments(format, args);
     va_end(args);
 }
+
+void addWarningText(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    if (!gState.warningText.empty()) gState.warningText += "\n\n";
+    gState.warningText += formatArguments(format, args);
+    va_end(args);
+}

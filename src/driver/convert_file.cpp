@@ -13,7 +13,9 @@
 #include "platform/file_system.h"
 #include "platform/interrupts.h"
 #include "platform/memory_blocks.h"
+#include "rmfile/colour_pass.h"
 #include "rmfile/frame_scan.h"
+#include "rmfile/shared_palette.h"
 
 namespace {
 
@@ -53,7 +55,7 @@ int inputNotOpened(const char* inputName) {
 }  // namespace
 
 int convertFile(const char* inputName, const char* outputName, bool noPrompt, int dotInterval,
-                bool multiPalette, double framesPerSecond) {
+                bool multiPalette, double framesPerSecond, bool sharedPalette) {
     InterruptCleanup interruptCleanup;
     OutputPlan plan;
     CreatedFile scratchFile;
@@ -72,6 +74,12 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
 
     input.stream = openFile(gState.inputPath, "rb");
     if (input.stream == nullptr) return inputNotOpened(inputName);
+    // A pipe or a device would give its bytes once, or different ones the second time.
+    if (sharedPalette && !isRegularFile(input.stream)) {
+        setErrorText("The -p option reads %s twice, which only a regular file allows.",
+                     gState.inputPath.c_str());
+        return 0;
+    }
     if (isSameFile(input.stream, gState.outputPath)) {
         setErrorText("Output file %s is the same file as the input.", gState.outputPath.c_str());
         return 0;
@@ -97,8 +105,13 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     ChunkWriterState chunks;
     attachChunkWriter(chunks, kOutputBufferSize);
 
+    SharedPalette shared;
+    if (sharedPalette) {
+        countFrameColours(reader, chunks, shared);
+        chooseSharedTable(shared, multiPalette);
+    }
     int result = scanFrames(reader, writer, chunks, scratchWriter.stream, dotInterval, multiPalette,
-                            framesPerSecond);
+                            framesPerSecond, sharedPalette ? &shared : nullptr);
     if (!scratchWriter.close() && result == 1) {
         result = tempFileWriteError(gState.scratchPath, lastSystemError());
     }

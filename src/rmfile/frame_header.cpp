@@ -64,6 +64,34 @@ void readPalette(InputReader& input, Palette& palette) {
     }
 }
 
+void skipFiller(InputReader& input) {
+    uint16_t word = 0;
+    while (readU16(input, word) && word == kFillerWord && !readerAtEnd(input)) {
+    }
+    seekReader(input, readerPosition(input) - 2);
+}
+
+bool findNextFrame(InputReader& input) {
+    uint32_t window = 0xFFFFFFFF;  // the last four bytes passed over, newest in the top byte
+    bool missedMark = false;
+    while (!readerAtEnd(input)) {
+        uint32_t value = 0;
+        int bytesRead = 0;
+        for (; bytesRead < 4; ++bytesRead) {
+            const int byte = readByte(input);
+            if (byte == EOF) break;
+            value |= static_cast<uint32_t>(byte) << (8 * bytesRead);
+            window = (window >> 8) | (static_cast<uint32_t>(byte) << 24);
+            if (window == kFrameMark && bytesRead < 3) missedMark = true;
+        }
+        if (bytesRead == 4 && value == kFrameMark) {
+            seekReader(input, readerPosition(input) - 4);
+            return false;
+        }
+    }
+    return missedMark;
+}
+
 bool beginsWithFrameMark(std::FILE* stream) {
     uint8_t mark[4];
     return std::fread(mark, 1, sizeof mark, stream) == sizeof mark && getLe32(mark) == kFrameMark;

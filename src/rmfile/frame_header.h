@@ -16,6 +16,15 @@ int checkFrameHeader(InputReader& input);
 // palette. Never fails by itself: the reader's ended or failed flag tells.
 void readPalette(InputReader& input, Palette& palette);
 
+// Passes over the filler words after a frame's end, leaving the input at the
+// first word that is none.
+void skipFiller(InputReader& input);
+
+// Steps through 4-byte values until the frame mark, leaving the input at it.
+// Returns true when the end of the input was reached and the bytes passed over
+// held the mark at an offset the 4-byte steps did not land on.
+bool findNextFrame(InputReader& input);
+
 // True when the file of stream, read from its position, begins with a frame's
 // mark, as every raster metafile does.
 bool beginsWithFrameMark(std::FILE* stream);

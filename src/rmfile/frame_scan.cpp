@@ -14,37 +14,6 @@
 
 namespace {
 
-void skipFiller(InputReader& input) {
-    uint16_t word = 0;
-    while (readU16(input, word) && word == kFillerWord && !readerAtEnd(input)) {
-    }
-    seekReader(input, readerPosition(input) - 2);
-}
-
-// Steps through 4-byte values until the frame mark, leaving the input at it.
-// Returns true when the end of the input was reached and the bytes passed over
-// held the mark at an offset the 4-byte steps did not land on.
-bool findNextFrame(InputReader& input) {
-    uint32_t window = 0xFFFFFFFF;  // the last four bytes passed over, newest in the top byte
-    bool missedMark = false;
-    while (!readerAtEnd(input)) {
-        uint32_t value = 0;
-        int bytesRead = 0;
-        for (; bytesRead < 4; ++bytesRead) {
-            const int byte = readByte(input);
-            if (byte == EOF) break;
-            value |= static_cast<uint32_t>(byte) << (8 * bytesRead);
-            window = (window >> 8) | (static_cast<uint32_t>(byte) << 24);
-            if (window == kFrameMark && bytesRead < 3) missedMark = true;
-        }
-        if (bytesRead == 4 && value == kFrameMark) {
-            seekReader(input, readerPosition(input) - 4);
-            return false;
-        }
-    }
-    return missedMark;
-}
-
 // A frame's colour tables as they stand in the input: a frame whose tables are
 // the same bytes as the frame before it has the same palette.
 struct TableBytes {
@@ -103,7 +72,8 @@ int checkStreams(const InputReader& input, const OutputWriter& output, std::FILE
 }
 
 // Reads the first frame's size and colour table and writes the AVI header.
-void startAvi(InputReader& input, OutputWriter& output, double framesPerSecond) {
+void startAvi(InputReader& input, OutputWriter& output, double framesPerSecond,
+              const SharedPalette* shared) {
     gState.framesPerSecond = framesPerSecond;
     gState.totalEncodedBytes = 0;
     gState.largestChunk = 0;
@@ -112,7 +82,8 @@ void startAvi(InputReader& input, OutputWriter& output, double framesPerSecond) 
     gState.height = static_cast<int32_t>(readU32(input));
     seekReader(input, kColourTablesOffset);
     readPalette(input, gState.referencePalette);
-    writeAviHeader(output, gState.width, gState.height, framesPerSecond, gState.referencePalette);
+    writeAviHeader(output, gState.width, gState.height, framesPerSecond,
+                   shared != nullptr ? shared->table : gState.referencePalette);
     seekReader(input, 0);
     gState.frameCount = 0;
     gState.paletteChangeCount = 0;
@@ -121,7 +92,11 @@ void startAvi(InputReader& input, OutputWriter& output, double framesPerSecond) 
 }  // namespace
 
 int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunks,
-               std::FILE* scratch, int dotInterval, bool multiPalette, double framesPerSecond) {
+               std::FILE* scratch, int dotInterval, bool multiPalette, double framesPerSecond,
+               SharedPalette* shared) {
+    gState.sharedPalette = shared != nullptr;
+    if (shared != nullptr && !shared->inUse) shared = nullptr;
+    gState.sharedPaletteColours = shared != nullptr ? shared->colours : 0;
     int result = 1;
     bool multipleTables = false;
     bool missedMark = false;
@@ -129,7 +104,7 @@ int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunk
     if (!checkFrameHeader(input)) {
         result = 0;
     } else {
-        startAvi(input, output, framesPerSecond);
+        startAvi(input, output, framesPerSecond, shared);
         Palette paletteInEffect = gState.referencePalette;
         TableBytes previousTables;
         if (dotInterval > 0) printToStandardError("\n");
@@ -147,7 +122,12 @@ int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunk
                 result = 0;
                 break;
             }
-            if (!writePaletteChangeIfNeeded(output, chunks, scratch, multiPalette, paletteInEffect,
+            if (shared != nullptr) {
+                setFrameColourMap(chunks,
+                                  mapFrameColours(*shared, gState.frameCount, gState.framePalette));
+            }
+            if (!writePaletteChangeIfNeeded(output, chunks, scratch,
+                                            multiPalette && shared == nullptr, paletteInEffect,
                                             multipleTables) ||
                 !writeFrameChunk(input, output, chunks, scratch)) {
                 result = 0;
@@ -182,7 +162,8 @@ int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunk
             "the frames from there on were not converted.\n",
             gState.frameCount);
     }
-    if (result == 1 && multipleTables && !multiPalette) {
+    if (result == 1 && shared != nullptr && !shared->exact) setSharedPaletteWarning(*shared);
+    if (result == 1 && multipleTables && !multiPalette && !gState.sharedPalette) {
         printToStandardError(
             "\nThis raster metafile has multiple color tables.\n"
             "It is recommended that this file be converted using the '-m' option.\n");

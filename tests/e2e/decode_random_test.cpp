@@ -20,6 +20,8 @@
 #include <functional>
 #include <map>
 #include <numeric>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,11 +44,12 @@ struct OptionSet {
     bool multiPalette = false;
     int dotInterval = 0;
     double framesPerSecond = 10.0;
+    bool sharedPalette = false;
 };
 
-// Seed n is converted with entry n % 9: with and without -m, with and without
-// dots, at 0.5, 10, 29.97 and 30000/1001 frames per second, each option in more
-// than one spelling, values joined to the letter too.
+// Seed n is converted with entry n % 11: with and without -m and -p, with and
+// without dots, at 0.5, 10, 29.97 and 30000/1001 frames per second, each option
+// in more than one spelling, values joined to the letter too.
 const std::vector<OptionSet>& optionSets() {
     static const std::vector<OptionSet> sets = {
         {{}, false, 0, 10.0},
@@ -58,6 +61,8 @@ const std::vector<OptionSet>& optionSets() {
         {{"-m", "-s", "10", "-d", "7"}, true, 7, 10.0},
         {{"-s29.97", "-d5"}, false, 5, 29.97},
         {{"-m", "-s", "30000/1001", "-d1"}, true, 1, 30000.0 / 1001},
+        {{"-p"}, false, 0, 10.0, true},
+        {{"-palette", "-m", "-d", "2"}, true, 2, 10.0, true},
     };
     return sets;
 }
@@ -94,6 +99,28 @@ int paletteChanges(const RandomAnimation& animation) {
         inEffect = &table;
     }
     return changes;
+}
+
+// The colours the pixels show, each frame in its own table's.
+std::set<uint32_t> usedColours(const RandomAnimation& animation) {
+    std::set<uint32_t> colours;
+    for (size_t frame = 0; frame < animation.pictures.size(); ++frame) {
+        for (uint8_t index : animation.pictures[frame].pixels) {
+            const PaletteEntry& entry = animation.tables[frame][index];
+            colours.insert(uint32_t{entry.red} << 16 | uint32_t{entry.green} << 8 | entry.blue);
+        }
+    }
+    return colours;
+}
+
+// With -p, one table for all frames holds every colour: no palette changes.
+bool sharedTableExact(const RandomAnimation& animation) {
+    return usedColours(animation).size() <= 256;
+}
+
+// Whether the conversion writes palette changes, and every frame in its own colours.
+bool keepsOwnTables(const RandomAnimation& animation, const OptionSet& options) {
+    return options.multiPalette && !(options.sharedPalette && sharedTableExact(animation));
 }
 
 bool hasSeveralTables(const RandomAnimation& animation) {
@@ -143,17 +170,35 @@ std::string describe(const RandomAnimation& animation, const OptionSet& options)
     return text.str();
 }
 
-// What -q leaves on standard error: the dots, and the advice to use -m.
-std::string expectedStandardError(const RandomAnimation& animation, const OptionSet& options) {
+// The largest difference of a channel that the shared table's warning gives.
+int warnedDifference(const std::string& err) {
+    std::smatch match;
+    static const std::regex kDifference("differs by up to ([0-9]+) from its own");
+    return std::regex_search(err, match, kDifference) ? std::stoi(match[1]) : -1;
+}
+
+// What -q leaves on standard error: the dots, the advice to use -m, and the
+// warning of a shared table that is not exact (its largest difference as given
+// in err, which the decoded pixels then check).
+std::string expectedStandardError(const RandomAnimation& animation, const OptionSet& options,
+                                  const std::string& err) {
     std::string text;
     if (options.dotInterval > 0) {
         const size_t dots = animation.pictures.size() / static_cast<size_t>(options.dotInterval);
         text = "\n" + std::string(dots, '.') + "\n";
     }
-    if (!options.multiPalette && hasSeveralTables(animation)) {
+    if (!options.multiPalette && !options.sharedPalette && hasSeveralTables(animation)) {
         text +=
             "\nThis raster metafile has multiple color tables.\n"
             "It is recommended that this file be converted using the '-m' option.\n";
+    }
+    if (options.sharedPalette && !options.multiPalette && !sharedTableExact(animation)) {
+        text += "\n*** Warning: ***\nThe frames use " +
+                std::to_string(usedColours(animation).size()) +
+                " colors, more than one palette holds: in the shared palette of 256, a pixel's "
+                "red, green or blue value differs by up to " +
+                std::to_string(warnedDifference(err)) +
+                " from its own. The -m option keeps every color exact.\n";
     }
     return text;
 }
@@ -179,6 +224,7 @@ struct Subject {
     const RandomAnimation& animation;
     const OptionSet& options;
     std::string avi;
+    std::string err;  // what the conversion wrote on standard error
 };
 
 // Converts the animation of every seed of the shard with the binary and hands
@@ -201,13 +247,66 @@ void forEachAnimation(int shard, const std::function<void(const Subject&)>& chec
         const ProcessResult converted = runKestrupProcess(request(arguments, dir.path));
         EXPECT_EQ(converted.exitStatus, 0) << converted.err;
         EXPECT_EQ(converted.out, "");
-        EXPECT_EQ(converted.err, expectedStandardError(animation, options));
-        if (converted.exitStatus == 0) check({animation, options, dir.file("out.avi")});
+        EXPECT_EQ(converted.err, expectedStandardError(animation, options, converted.err));
+        if (converted.exitStatus == 0) {
+            check({animation, options, dir.file("out.avi"), converted.err});
+        }
         if (keep != nullptr && result.total_part_count() != failuresBefore) {
             rmw::writeFile(std::string(keep) + "/seed-" + std::to_string(seed) + ".rm",
                            animation.file);
         }
     }
+}
+
+int squaredDistance(const PaletteEntry& one, uint8_t red, uint8_t green, uint8_t blue) {
+    const int r = one.red - red;
+    const int g = one.green - green;
+    const int b = one.blue - blue;
+    return r * r + g * g + b * b;
+}
+
+// The stream format's colour table: 256 entries of blue, green, red and 0
+// after the 40-byte bitmap header, which the size field at offset 176 opens.
+Palette streamTable(const std::string& avi) {
+    const rmw::Bytes bytes = rmw::readFile(avi);
+    Palette table{};
+    for (size_t i = 0; i < table.size() && 220 + 4 * i + 2 < bytes.size(); ++i) {
+        table[i] = {bytes[222 + 4 * i], bytes[221 + 4 * i], bytes[220 + 4 * i]};
+    }
+    return table;
+}
+
+// Each pixel of a shared table that is not exact shows the table's entry
+// nearest to its own colour; the largest difference of a channel must be the
+// one the warning gave.
+void expectNearestColours(const std::string& decoded, const RandomAnimation& animation,
+                          const Palette& table, int warned) {
+    const size_t frameBytes =
+        static_cast<size_t>(animation.width) * static_cast<size_t>(animation.height) * 3;
+    ASSERT_EQ(decoded.size(), frameBytes * animation.pictures.size());
+    int largest = 0;
+    for (size_t frame = 0; frame < animation.pictures.size(); ++frame) {
+        const rmw::Picture& picture = animation.pictures[frame];
+        const auto* got = reinterpret_cast<const uint8_t*>(decoded.data() + frame * frameBytes);
+        for (size_t pixel = 0; pixel < picture.pixels.size(); ++pixel) {
+            const PaletteEntry& want = animation.tables[frame][picture.pixels[pixel]];
+            const uint8_t* rgb = got + 3 * pixel;
+            int nearest = squaredDistance(want, table[0].red, table[0].green, table[0].blue);
+            for (const PaletteEntry& entry : table)
+                nearest =
+                    std::min(nearest, squaredDistance(want, entry.red, entry.green, entry.blue));
+            if (squaredDistance(want, rgb[0], rgb[1], rgb[2]) != nearest) {
+                ADD_FAILURE() << "frame " << frame + 1 << " pixel " << pixel << ": ("
+                              << int{want.red} << ", " << int{want.green} << ", " << int{want.blue}
+                              << ") decoded (" << int{rgb[0]} << ", " << int{rgb[1]} << ", "
+                              << int{rgb[2]} << "), not the nearest entry of the table";
+                return;
+            }
+            largest = std::max({largest, std::abs(want.red - rgb[0]), std::abs(want.green - rgb[1]),
+                                std::abs(want.blue - rgb[2])});
+        }
+    }
+    EXPECT_EQ(largest, warned) << "the largest difference of a channel";
 }
 
 // The first differing pixel of every frame that differs.
@@ -298,7 +397,15 @@ TEST_P(RandomAnimationCheck, FfmpegDecodesEveryPixel) {
         EXPECT_EQ(decoded.exitStatus, 0);
         EXPECT_EQ(decoded.err, rawOutputRemark(subject.animation, subject.options.framesPerSecond))
             << "ffmpeg must decode without an error or a warning";
-        expectPixels(decoded.out, subject.animation, subject.options.multiPalette);
+        const OptionSet& options = subject.options;
+        if (options.sharedPalette && !options.multiPalette &&
+            !sharedTableExact(subject.animation)) {
+            expectNearestColours(decoded.out, subject.animation, streamTable(subject.avi),
+                                 warnedDifference(subject.err));
+        } else {
+            expectPixels(decoded.out, subject.animation,
+                         options.multiPalette || options.sharedPalette);
+        }
     });
 }
 
@@ -353,7 +460,9 @@ TEST_P(RandomAnimationCheck, MediainfoReadsTheContainer) {
         const double rate = headerRate(subject.options.framesPerSecond);
         EXPECT_EQ(number(video, "Width"), subject.animation.width);
         EXPECT_EQ(number(video, "Height"), subject.animation.height);
-        const int changes = subject.options.multiPalette ? paletteChanges(subject.animation) : 0;
+        const int changes = keepsOwnTables(subject.animation, subject.options)
+                                ? paletteChanges(subject.animation)
+                                : 0;
         EXPECT_EQ(number(video, "FrameCount"), static_cast<double>(frames) + changes);
         EXPECT_NEAR(number(video, "FrameRate"), rate, 0.0005);
         EXPECT_NEAR(number(video, "Duration"), static_cast<double>(frames) / rate, 0.0011);
@@ -376,7 +485,8 @@ TEST(RandomAnimations, DefaultSeedsCoverTheFormat) {
         total.sameColourNeighbours += coverage.sameColourNeighbours;
         total.noisyFrames += coverage.noisyFrames;
         total.offStrideMarks += coverage.offStrideMarks;
-        if (optionsFor(seed).multiPalette) total.tableReturns += coverage.tableReturns;
+        if (keepsOwnTables(animation, optionsFor(seed)))
+            total.tableReturns += coverage.tableReturns;
         const size_t frames = animation.pictures.size();
         shapes["1 x 1"] += animation.width == 1 && animation.height == 1;
         shapes["one pixel wide"] += animation.width == 1;
@@ -387,6 +497,11 @@ TEST(RandomAnimations, DefaultSeedsCoverTheFormat) {
         shapes["24 or more frames"] += frames >= 24;
         shapes["one table"] += !hasSeveralTables(animation) && frames > 1;
         shapes["two or more changes of table"] += paletteChanges(animation) >= 2;
+        const OptionSet& options = optionsFor(seed);
+        if (options.sharedPalette && hasSeveralTables(animation)) {
+            shapes[sharedTableExact(animation) ? "-p exact over several tables"
+                                               : "-p nearest colours"] += 1;
+        }
     }
     EXPECT_EQ(total.longestRepeat, 4095);
     EXPECT_GT(total.repeatsOver255, 0);

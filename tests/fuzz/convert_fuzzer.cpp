@@ -25,6 +25,7 @@
 #include "driver/convert_file.h"
 #include "fuzz_options.h"
 #include "rm_writer.h"
+#include "rmfile/colour_pass.h"
 #include "rmfile/frame_scan.h"
 #include "stream_buffers.h"
 
@@ -165,6 +166,7 @@ constexpr uint8_t kAnimationMark = 'A';
 
 struct Animation {
     std::vector<rmw::Picture> pictures;
+    std::vector<Palette> tables;
     rmw::Bytes file;
 };
 
@@ -202,13 +204,38 @@ Animation animationFrom(const uint8_t* data, size_t size) {
         if (frame > 0) rmw::appendGap(animation.file, static_cast<int>(frame % 3), 0);
         rmw::FrameStyle frameStyle = style;
         if (frame == 0) frameStyle.headerFill = static_cast<uint8_t>(at(1));  // the options
-        rmw::appendFrame(animation.file, picture, rmw::makePalette(frame % 2 + at(5)), frameStyle);
+        animation.tables.push_back(rmw::makePalette(frame % 2 + at(5)));
+        rmw::appendFrame(animation.file, picture, animation.tables.back(), frameStyle);
         animation.pictures.push_back(std::move(picture));
     }
     return animation;
 }
 
-void checkPixels(const Animation& animation, int result) {
+int squaredDistance(const PaletteEntry& one, const PaletteEntry& other) {
+    const int red = one.red - other.red;
+    const int green = one.green - other.green;
+    const int blue = one.blue - other.blue;
+    return red * red + green * green + blue * blue;
+}
+
+// Through one shared table each pixel shows the table's entry nearest to its
+// own colour: the colour itself when the table is exact (no warning).
+void checkSharedColours(const Animation& animation, const ParsedAvi& avi, size_t frame,
+                        const std::vector<uint8_t>& pixels, int result) {
+    const bool exact = gState.warningText.empty();
+    const Palette& own = animation.tables[frame];
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        const PaletteEntry& want = own[animation.pictures[frame].pixels[i]];
+        const int got = squaredDistance(want, avi.headerPalette[pixels[i]]);
+        int nearest = got;
+        for (const PaletteEntry& entry : avi.headerPalette)
+            nearest = std::min(nearest, squaredDistance(want, entry));
+        if (got != nearest || (exact && got != 0))
+            broken("a pixel is not shown in the shared table's nearest colour", result);
+    }
+}
+
+void checkPixels(const Animation& animation, int result, bool sharedPalette) {
     if (result != 1) broken("an animation did not convert", result);
     const ParsedAvi avi = parseAvi(rmw::readFile(workspace().output));
     size_t frame = 0;
@@ -219,7 +246,11 @@ void checkPixels(const Animation& animation, int result) {
         std::vector<uint8_t> pixels;
         if (!decodeRle8(chunk.data, picture.width, picture.height, pixels))
             broken("a frame does not decode", result);
-        if (pixels != picture.pixels) broken("decoded pixels differ from the picture", result);
+        if (sharedPalette && avi.movie.size() == animation.pictures.size()) {
+            checkSharedColours(animation, avi, frame - 1, pixels, result);
+        } else if (pixels != picture.pixels) {
+            broken("decoded pixels differ from the picture", result);
+        }
     }
     if (frame != animation.pictures.size()) broken("fewer frames than pictures", result);
 }
@@ -288,9 +319,15 @@ ScanOutcome scanWith(const Rle8Kernel& kernel, size_t window, size_t buffer,
     chunks.stagingTooSmall = false;
     chunks.chunkSizesFilled = false;
     chunks.coding = Rle8Coding{kernel.takeBlocks, {}};
+    SharedPalette shared;
+    if (options.sharedPalette) {
+        countFrameColours(reader, chunks, shared);
+        chooseSharedTable(shared, options.multiPalette);
+    }
     ScanOutcome outcome;
-    outcome.result = scanFrames(reader, writer, chunks, scratch, options.dotInterval,
-                                options.multiPalette, options.framesPerSecond);
+    outcome.result =
+        scanFrames(reader, writer, chunks, scratch, options.dotInterval, options.multiPalette,
+                   options.framesPerSecond, options.sharedPalette ? &shared : nullptr);
     flushWriter(writer);
     std::fclose(input);
     std::fclose(output);
@@ -362,8 +399,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     resetConversionState();
     const int result =
         convertFile(space.input.c_str(), space.output.c_str(), true, options.dotInterval,
-                    options.multiPalette, options.framesPerSecond);
-    if (isAnimation) checkPixels(animation, result);
+                    options.multiPalette, options.framesPerSecond, options.sharedPalette);
+    if (isAnimation) checkPixels(animation, result, options.sharedPalette);
     checkOutcome(result);
     compareKernels(options);
     return 0;

@@ -145,6 +145,10 @@ std::map<std::string, Bytes> corpus() {
         frames(patterns(4, 9, 5), {&kTableA, &kTableB}, plain, 1, 0);
     seeds["valid-9x5-alternating-tables-m"] =
         frames(patterns(4, 9, 5), {&kTableA, &kTableB}, fuzzopt::encode(true, 0, 3), 0, 1);
+    seeds["valid-9x5-alternating-tables-p"] =
+        frames(patterns(4, 9, 5), {&kTableA, &kTableB}, fuzzopt::encode(false, 0, 0, true), 0, 1);
+    seeds["valid-4x3-many-frames-p-m"] = frames(patterns(12, 4, 3), {&kTableA, &kTableA, &kTableB},
+                                                fuzzopt::encode(true, 1, 0, true), 1, 0);
     seeds["valid-4x3-many-frames-dots"] = frames(patterns(12, 4, 3), {&kTableA, &kTableA, &kTableB},
                                                  fuzzopt::encode(true, 2, 4), 0, 0);
     // Runs longer than one RLE8 run (255) and than one repeat count (4095).

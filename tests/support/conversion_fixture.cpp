@@ -11,8 +11,9 @@ Conversion convertBytes(const TempDir& dir, const rmw::Bytes& rm,
     std::remove(output.c_str());
     resetConversionState();
     Conversion conversion;
-    conversion.result = convertFile(input.c_str(), output.c_str(), true, settings.dotInterval,
-                                    settings.multiPalette, settings.framesPerSecond);
+    conversion.result =
+        convertFile(input.c_str(), output.c_str(), true, settings.dotInterval,
+                    settings.multiPalette, settings.framesPerSecond, settings.sharedPalette);
     conversion.errorText = gState.errorText;
     conversion.warningText = gState.warningText;
     conversion.outputLeft = fileExists(output);

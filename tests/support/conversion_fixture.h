@@ -21,6 +21,7 @@ struct ConversionSettings {
     bool multiPalette = false;
     double framesPerSecond = 10.0;
     int dotInterval = 0;
+    bool sharedPalette = false;
 };
 
 // Writes rm as in.rm in dir, converts it to out.avi with -y and the settings,

@@ -1,0 +1,430 @@
+#include "rmfile/shared_palette.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <numeric>
+
+namespace {
+
+// 16384 bins of 40 bytes: 640 KiB whatever the input. Filled to three quarters,
+// so that a probe stays short; five bits a channel (32768 colours) may still
+// fill it, four never do.
+constexpr size_t kHistogramBins = size_t{1} << 14;
+constexpr size_t kHistogramFill = kHistogramBins / 4 * 3;
+constexpr uint32_t kBinHeld = uint32_t{1} << 24;
+constexpr size_t kCacheSize = size_t{1} << 12;
+constexpr int kMeansRounds = 6;
+
+uint32_t colourKey(const PaletteEntry& colour, int droppedBits) {
+    return kBinHeld | uint32_t{static_cast<uint8_t>(colour.red >> droppedBits)} << 16 |
+           uint32_t{static_cast<uint8_t>(colour.green >> droppedBits)} << 8 |
+           uint32_t{static_cast<uint8_t>(colour.blue >> droppedBits)};
+}
+
+size_t binSlot(uint32_t key) {
+    return static_cast<size_t>((key * 2654435761u) >> 18) & (kHistogramBins - 1);
+}
+
+HistogramBin& findBin(ColourHistogram& histogram, uint32_t key) {
+    size_t slot = binSlot(key);
+    while (histogram.bins[slot].key != 0 && histogram.bins[slot].key != key) {
+        slot = (slot + 1) & (kHistogramBins - 1);
+    }
+    HistogramBin& bin = histogram.bins[slot];
+    if (bin.key == 0) {
+        bin.key = key;
+        ++histogram.used;
+    }
+    return bin;
+}
+
+void addToBin(HistogramBin& bin, double red, double green, double blue, uint64_t pixels) {
+    bin.pixels += pixels;
+    bin.red += red;
+    bin.green += green;
+    bin.blue += blue;
+}
+
+// One bit less of every channel: the bins that become one are merged.
+void coarsen(ColourHistogram& histogram) {
+    if (histogram.droppedBits == 0) histogram.coloursWhenFull = histogram.used;
+    std::vector<HistogramBin> old(kHistogramBins);
+    old.swap(histogram.bins);
+    histogram.used = 0;
+    ++histogram.droppedBits;
+    for (const HistogramBin& bin : old) {
+        if (bin.key == 0) continue;
+        const uint32_t key = kBinHeld | (bin.key >> 1 & 0x7F7F7F);
+        addToBin(findBin(histogram, key), bin.red, bin.green, bin.blue, bin.pixels);
+    }
+}
+
+PaletteEntry entryOf(uint32_t key) {
+    return {static_cast<uint8_t>(key >> 16), static_cast<uint8_t>(key >> 8),
+            static_cast<uint8_t>(key)};
+}
+
+int distance(const PaletteEntry& one, const PaletteEntry& other) {
+    const int red = one.red - other.red;
+    const int green = one.green - other.green;
+    const int blue = one.blue - other.blue;
+    return red * red + green * green + blue * blue;
+}
+
+int largestChannelDifference(const PaletteEntry& one, const PaletteEntry& other) {
+    return std::max({std::abs(one.red - other.red), std::abs(one.green - other.green),
+                     std::abs(one.blue - other.blue)});
+}
+
+// The table holds the colours themselves. The first frame's used entries stay
+// where they are; a new colour goes where the first frame's table already holds
+// it, else into an entry the first frame does not use. Only when the first
+// frame uses one colour at several indexes and room is short do those share one.
+void chooseExactTable(SharedPalette& shared) {
+    const Palette& first = shared.firstTable;
+    std::array<bool, kPaletteEntries> taken{};
+    for (size_t i = 0; i < first.size(); ++i)
+        taken[i] = indexUsed(shared.firstUsed, i);
+    const auto heldByFirstFrame = [&](const PaletteEntry& colour) {
+        for (size_t i = 0; i < first.size(); ++i) {
+            if (indexUsed(shared.firstUsed, i) && first[i] == colour) return true;
+        }
+        return false;
+    };
+    std::vector<PaletteEntry> homeless;
+    for (const HistogramBin& bin : shared.histogram.bins) {
+        if (bin.key == 0) continue;
+        const PaletteEntry colour = entryOf(bin.key);
+        if (heldByFirstFrame(colour)) continue;
+        size_t home = 0;
+        while (home < first.size() && (taken[home] || first[home] != colour))
+            ++home;
+        if (home < first.size()) {
+            taken[home] = true;
+        } else {
+            homeless.push_back(colour);
+        }
+    }
+    std::sort(homeless.begin(), homeless.end(), [](const PaletteEntry& a, const PaletteEntry& b) {
+        return colourKey(a, 0) < colourKey(b, 0);
+    });
+    size_t free = static_cast<size_t>(std::count(taken.begin(), taken.end(), false));
+    for (size_t i = first.size(); i-- > 0 && free < homeless.size();) {
+        if (!taken[i]) continue;
+        for (size_t earlier = 0; earlier < i; ++earlier) {
+            if (taken[earlier] && first[earlier] == first[i] &&
+                indexUsed(shared.firstUsed, earlier)) {
+                taken[i] = false;
+                ++free;
+                break;
+            }
+        }
+    }
+    shared.table = first;
+    size_t slot = 0;
+    for (const PaletteEntry& colour : homeless) {
+        while (taken[slot])
+            ++slot;
+        shared.table[slot] = colour;
+        taken[slot] = true;
+    }
+    shared.colours = static_cast<int>(shared.histogram.used);
+}
+
+struct WeightedColour {
+    double channel[3] = {0, 0, 0};
+    double weight = 0;
+};
+
+struct Box {
+    size_t begin = 0;
+    size_t end = 0;
+    double error = 0;  // weighted squared distance from the box's mean
+};
+
+double boxError(const std::vector<WeightedColour>& points, size_t begin, size_t end) {
+    double weight = 0;
+    double sum[3] = {0, 0, 0};
+    double squares = 0;
+    for (size_t i = begin; i < end; ++i) {
+        weight += points[i].weight;
+        for (int c = 0; c < 3; ++c) {
+            sum[c] += points[i].weight * points[i].channel[c];
+            squares += points[i].weight * points[i].channel[c] * points[i].channel[c];
+        }
+    }
+    if (weight <= 0) return 0;
+    return squares - (sum[0] * sum[0] + sum[1] * sum[1] + sum[2] * sum[2]) / weight;
+}
+
+// Splits box along its widest channel (by weighted variance) where the two
+// halves' squared errors sum to the least; false when it holds one colour.
+bool splitBox(std::vector<WeightedColour>& points, const Box& box, Box& low, Box& high) {
+    if (box.end - box.begin < 2) return false;
+    int axis = 0;
+    double widest = -1;
+    for (int c = 0; c < 3; ++c) {
+        double weight = 0;
+        double sum = 0;
+        double squares = 0;
+        for (size_t i = box.begin; i < box.end; ++i) {
+            weight += points[i].weight;
+            sum += points[i].weight * points[i].channel[c];
+            squares += points[i].weight * points[i].channel[c] * points[i].channel[c];
+        }
+        const double variance = weight > 0 ? squares - sum * sum / weight : 0;
+        if (variance > widest) {
+            widest = variance;
+            axis = c;
+        }
+    }
+    const auto first = points.begin() + static_cast<ptrdiff_t>(box.begin);
+    const auto last = points.begin() + static_cast<ptrdiff_t>(box.end);
+    std::sort(first, last, [axis](const WeightedColour& a, const WeightedColour& b) {
+        return a.channel[axis] < b.channel[axis];
+    });
+    double totalWeight = 0;
+    double totalSum = 0;
+    for (size_t i = box.begin; i < box.end; ++i) {
+        totalWeight += points[i].weight;
+        totalSum += points[i].weight * points[i].channel[axis];
+    }
+    double weight = 0;
+    double sum = 0;
+    double best = -1;
+    size_t cut = box.begin + 1;
+    for (size_t i = box.begin; i + 1 < box.end; ++i) {
+        weight += points[i].weight;
+        sum += points[i].weight * points[i].channel[axis];
+        if (points[i].channel[axis] == points[i + 1].channel[axis]) continue;
+        const double rest = totalWeight - weight;
+        if (weight <= 0 || rest <= 0) continue;
+        // The between-halves part of the variance: the larger, the less is left within.
+        const double gain = sum * sum / weight + (totalSum - sum) * (totalSum - sum) / rest;
+        if (gain > best) {
+            best = gain;
+            cut = i + 1;
+        }
+    }
+    low = {box.begin, cut, boxError(points, box.begin, cut)};
+    high = {cut, box.end, boxError(points, cut, box.end)};
+    return true;
+}
+
+WeightedColour meanOf(const std::vector<WeightedColour>& points, size_t begin, size_t end) {
+    WeightedColour mean;
+    for (size_t i = begin; i < end; ++i) {
+        mean.weight += points[i].weight;
+        for (int c = 0; c < 3; ++c)
+            mean.channel[c] += points[i].weight * points[i].channel[c];
+    }
+    for (int c = 0; c < 3 && mean.weight > 0; ++c)
+        mean.channel[c] /= mean.weight;
+    return mean;
+}
+
+uint8_t channelValue(double value) {
+    return static_cast<uint8_t>(std::clamp(std::lround(value), 0L, 255L));
+}
+
+// Median cut on the weighted colours, each cut where it leaves the least
+// squared error, then rounds of k-means (each colour to its nearest centre,
+// each centre to its colours' weighted mean), which only lower that error.
+void chooseNearestTable(SharedPalette& shared) {
+    std::vector<WeightedColour> points;
+    for (const HistogramBin& bin : shared.histogram.bins) {
+        if (bin.key == 0 || bin.pixels == 0) continue;
+        const auto weight = static_cast<double>(bin.pixels);
+        points.push_back({{bin.red / weight, bin.green / weight, bin.blue / weight}, weight});
+    }
+    std::vector<Box> boxes{{0, points.size(), boxError(points, 0, points.size())}};
+    while (boxes.size() < static_cast<size_t>(kPaletteEntries)) {
+        const auto worst =
+            std::max_element(boxes.begin(), boxes.end(),
+                             [](const Box& a, const Box& b) { return a.error < b.error; });
+        Box low;
+        Box high;
+        if (worst->error <= 0 || !splitBox(points, *worst, low, high)) break;
+        *worst = low;
+        boxes.push_back(high);
+    }
+    std::vector<WeightedColour> centres;
+    for (const Box& box : boxes)
+        centres.push_back(meanOf(points, box.begin, box.end));
+    std::vector<WeightedColour> sums(centres.size());
+    for (int round = 0; round < kMeansRounds; ++round) {
+        std::fill(sums.begin(), sums.end(), WeightedColour{});
+        for (const WeightedColour& point : points) {
+            size_t nearest = 0;
+            double nearestDistance = INFINITY;
+            for (size_t k = 0; k < centres.size(); ++k) {
+                double d = 0;
+                for (int c = 0; c < 3; ++c) {
+                    const double difference = point.channel[c] - centres[k].channel[c];
+                    d += difference * difference;
+                }
+                if (d < nearestDistance) {
+                    nearestDistance = d;
+                    nearest = k;
+                }
+            }
+            sums[nearest].weight += point.weight;
+            for (int c = 0; c < 3; ++c)
+                sums[nearest].channel[c] += point.weight * point.channel[c];
+        }
+        for (size_t k = 0; k < centres.size(); ++k) {
+            if (sums[k].weight <= 0) continue;  // no colour came to it: it stays
+            for (int c = 0; c < 3; ++c)
+                centres[k].channel[c] = sums[k].channel[c] / sums[k].weight;
+        }
+    }
+    shared.table = Palette{};
+    for (size_t k = 0; k < centres.size(); ++k) {
+        shared.table[k] = {channelValue(centres[k].channel[0]), channelValue(centres[k].channel[1]),
+                           channelValue(centres[k].channel[2])};
+    }
+    shared.colours = static_cast<int>(centres.size());
+}
+
+// The entries searched, in order of their green values, so that a search
+// can stop on either side where green alone is farther than the best found.
+void orderEntries(SharedPalette& shared) {
+    // The exact table's colours may stand in any entry; the other's fill the first ones.
+    shared.byGreen.resize(shared.exact ? kPaletteEntries : static_cast<size_t>(shared.colours));
+    std::iota(shared.byGreen.begin(), shared.byGreen.end(), uint8_t{0});
+    std::stable_sort(shared.byGreen.begin(), shared.byGreen.end(), [&](uint8_t a, uint8_t b) {
+        return shared.table[a].green < shared.table[b].green;
+    });
+}
+
+// The entry nearest to colour; of several as near, the lowest.
+uint8_t nearestEntry(SharedPalette& shared, const PaletteEntry& colour) {
+    const uint32_t key = colourKey(colour, 0);
+    const size_t slot = (key * 2654435761u) >> 20 & (kCacheSize - 1);
+    if (shared.cachedColours[slot] == key) return shared.cachedEntries[slot];
+    const std::vector<uint8_t>& order = shared.byGreen;
+    size_t up = static_cast<size_t>(
+        std::lower_bound(order.begin(), order.end(), colour.green,
+                         [&](uint8_t k, uint8_t green) { return shared.table[k].green < green; }) -
+        order.begin());
+    size_t down = up;  // the next candidates: order[up] going up, order[down - 1] going down
+    int nearest = 0;
+    int nearestDistance = 3 * 255 * 255 + 1;
+    const auto consider = [&](size_t k, bool& goOn) {
+        const int green = shared.table[k].green - colour.green;
+        if (green * green > nearestDistance) {
+            goOn = false;
+            return;
+        }
+        const int d = distance(colour, shared.table[k]);
+        if (d < nearestDistance || (d == nearestDistance && static_cast<int>(k) < nearest)) {
+            nearestDistance = d;
+            nearest = static_cast<int>(k);
+        }
+    };
+    bool goingUp = up < order.size();
+    bool goingDown = down > 0;
+    while (goingUp || goingDown) {
+        if (goingUp) {
+            consider(order[up], goingUp);
+            if (goingUp && ++up == order.size()) goingUp = false;
+        }
+        if (goingDown) {
+            consider(order[down - 1], goingDown);
+            if (goingDown && --down == 0) goingDown = false;
+        }
+    }
+    shared.cachedColours[slot] = key;
+    shared.cachedEntries[slot] = static_cast<uint8_t>(nearest);
+    return static_cast<uint8_t>(nearest);
+}
+
+}  // namespace
+
+void startColourCount(SharedPalette& shared) {
+    shared = SharedPalette{};
+    shared.histogram.bins.assign(kHistogramBins, HistogramBin{});
+}
+
+void addFrameColours(SharedPalette& shared, const Palette& table, IndexCounts& counts) {
+    UsedIndexes used{};
+    ColourHistogram& histogram = shared.histogram;
+    for (size_t i = 0; i < counts.size(); ++i) {
+        const uint64_t pixels = counts[i];
+        if (pixels == 0) continue;
+        counts[i] = 0;
+        used[i / 64] |= uint64_t{1} << (i % 64);
+        const PaletteEntry& colour = table[i];
+        const auto weight = static_cast<double>(pixels);
+        addToBin(findBin(histogram, colourKey(colour, histogram.droppedBits)), weight * colour.red,
+                 weight * colour.green, weight * colour.blue, pixels);
+        if (histogram.used > kHistogramFill) coarsen(histogram);
+    }
+    if (shared.framesCounted == 0) {
+        shared.firstTable = table;
+        shared.firstUsed = used;
+    }
+    if (shared.usedByFrame.size() < kMaxFramesNoted) shared.usedByFrame.push_back(used);
+    ++shared.framesCounted;
+}
+
+void chooseSharedTable(SharedPalette& shared, bool multiPalette) {
+    shared.exact = shared.histogram.droppedBits == 0 &&
+                   shared.histogram.used <= static_cast<size_t>(kPaletteEntries);
+    shared.inUse = shared.exact || !multiPalette;
+    if (!shared.inUse) return;
+    if (shared.exact) {
+        chooseExactTable(shared);
+    } else {
+        chooseNearestTable(shared);
+    }
+    orderEntries(shared);
+    shared.cachedColours.assign(kCacheSize, 0);
+    shared.cachedEntries.assign(kCacheSize, 0);
+    shared.lastMapped = UsedIndexes{};
+    shared.lastMap = identityIndexes();
+}
+
+const ColourIndexes& mapFrameColours(SharedPalette& shared, int32_t frame, const Palette& table) {
+    UsedIndexes used;
+    used.fill(~uint64_t{0});
+    if (frame >= 0 && static_cast<size_t>(frame) < shared.usedByFrame.size()) {
+        used = shared.usedByFrame[static_cast<size_t>(frame)];
+    }
+    if (!samePalette(table, shared.lastFrameTable)) {
+        // Unused indexes as they are, so that a map that changes nothing is seen as such.
+        shared.lastFrameTable = table;
+        shared.lastMapped = UsedIndexes{};
+        shared.lastMap = identityIndexes();
+    }
+    // With the exact table, a frame in the first frame's colours keeps every
+    // index whose entry still holds them: a file of one table converts as it does
+    // without a shared one.
+    const bool firstColours = shared.exact && samePalette(table, shared.firstTable);
+    for (size_t i = 0; i < table.size(); ++i) {
+        if (!indexUsed(used, i) || indexUsed(shared.lastMapped, i)) continue;
+        shared.lastMapped[i / 64] |= uint64_t{1} << (i % 64);
+        const uint8_t entry = firstColours && shared.table[i] == table[i]
+                                  ? static_cast<uint8_t>(i)
+                                  : nearestEntry(shared, table[i]);
+        shared.lastMap[i] = entry;
+        shared.largestDifference = std::max(
+            shared.largestDifference, largestChannelDifference(table[i], shared.table[entry]));
+    }
+    return shared.lastMap;
+}
+
+void setSharedPaletteWarning(const SharedPalette& shared) {
+    const ColourHistogram& histogram = shared.histogram;
+    // At most the histogram's 16384 bins.
+    const std::string counted =
+        histogram.droppedBits == 0
+            ? formatText("%d", static_cast<int>(histogram.used))
+            : formatText("at least %d", static_cast<int>(histogram.coloursWhenFull));
+    addWarningText(
+        "The frames use %s colors, more than one palette holds: in the shared palette of %d, "
+        "a pixel's red, green or blue value differs by up to %d from its own. "
+        "The -m option keeps every color exact.",
+        counted.c_str(), shared.colours, shared.largestDifference);
+}
