@@ -148,6 +148,11 @@ struct OutputWriter {
 void attachWriter(OutputWriter& writer, std::FILE* stream, size_t bufferSize, int64_t limit,
                   uint8_t* buffer = nullptr);
 
+// Starts writing the file again at its first byte, over what it holds. The
+// file is not emptied (emptying a file the system is still writing out can
+// cost more than writing it), so the caller cuts what is left past the end.
+void restartWriter(OutputWriter& writer);
+
 // Writes bytes at the current position.
 void writeBytes(OutputWriter& writer, const uint8_t* bytes, size_t count);
 

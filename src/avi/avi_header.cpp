@@ -112,3 +112,15 @@ void writeAviHeader(OutputWriter& output, int32_t width, int32_t height, double 
     layout.moviCodePos = writerPosition(output);
     writeFourCC(output, kCodeMovi);
 }
+
+bool patchHeaderPalette(OutputWriter& output, const Palette& palette) {
+    int64_t at = gState.layout.strfSizePos + 4 + kBitmapInfoHeaderSize;
+    bool patched = true;
+    for (const PaletteEntry& entry : palette) {  // RGBQUAD: blue, green, red, 0
+        patched = patched && patchU32(output, at,
+                                      uint32_t{entry.blue} | uint32_t{entry.green} << 8 |
+                                          uint32_t{entry.red} << 16);
+        at += 4;
+    }
+    return patched;
+}

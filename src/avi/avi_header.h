@@ -28,6 +28,10 @@ void writeStreamHeader(OutputWriter& output, double framesPerSecond);
 // The 40 bytes of BITMAPINFOHEADER (the colour table follows separately).
 void writeStreamFormat(OutputWriter& output, int32_t width, int32_t height);
 
+// Writes palette over the stream format's colour table of a header written
+// before; false when the writer failed.
+bool patchHeaderPalette(OutputWriter& output, const Palette& palette);
+
 // Writes the RIFF header, "hdrl" with "avih" and "strl", and opens "movi", every
 // size left 0 and its position noted in gState.layout. No failure of its own: a
 // failed write shows in the writer's state. Leaves the output just after

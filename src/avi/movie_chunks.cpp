@@ -238,15 +238,26 @@ int writePaletteChunk(const Palette& palette, OutputWriter& output, ChunkWriterS
     return finishChunk(output, state, scratch, 1, sizeFieldPos, kPaletteChunkDataSize);
 }
 
+StageResult stageFrame(InputReader& input, ChunkWriterState& state) {
+    // Frames share their size: after one too large to stage, go straight to two passes.
+    if (state.stagingTooSmall) return StageResult::kFull;
+    const int64_t frameStart = readerPosition(input);
+    const StageResult staged = stageRows(input, state.staged, gState.height, state.coding);
+    if (staged == StageResult::kStaged) return staged;
+    state.stagingTooSmall = staged == StageResult::kFull;
+    seekReader(input, frameStart);
+    return staged;
+}
+
+int writeStagedFrameChunk(InputReader& input, OutputWriter& output, ChunkWriterState& state,
+                          std::FILE* scratch) {
+    return writeStagedFrame(input, output, state, scratch);
+}
+
 int writeFrameChunk(InputReader& input, OutputWriter& output, ChunkWriterState& state,
                     std::FILE* scratch) {
-    const int64_t frameStart = readerPosition(input);
-    // Frames share their size: after one too large to stage, go straight to two passes.
-    if (!state.stagingTooSmall) {
-        const StageResult staged = stageRows(input, state.staged, gState.height, state.coding);
-        if (staged == StageResult::kStaged) return writeStagedFrame(input, output, state, scratch);
-        state.stagingTooSmall = staged == StageResult::kFull;
-        seekReader(input, frameStart);
+    if (stageFrame(input, state) == StageResult::kStaged) {
+        return writeStagedFrame(input, output, state, scratch);
     }
     FrameInBands frame{input, output, state, {}};
     try {

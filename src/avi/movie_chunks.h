@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "avi/rle8_transcoder.h"
+#include "avi/row_staging.h"
 #include "conversion_state.h"
 #include "stream_buffers.h"
 
@@ -35,6 +36,16 @@ int writePaletteChunk(const Palette& palette, OutputWriter& output, ChunkWriterS
 // reported on standard error).
 int writeFrameChunk(InputReader& input, OutputWriter& output, ChunkWriterState& state,
                     std::FILE* scratch);
+
+// Stages the rows of the frame whose begin-image word was just read, as
+// writeFrameChunk does. kStaged leaves the input after the frame's rows, for
+// writeStagedFrameChunk; otherwise the input stands where it stood.
+StageResult stageFrame(InputReader& input, ChunkWriterState& state);
+
+// Writes the frame that stageFrame staged as its "00dc" chunk, as
+// writeFrameChunk does.
+int writeStagedFrameChunk(InputReader& input, OutputWriter& output, ChunkWriterState& state,
+                          std::FILE* scratch);
 
 // True, with gState.errorText set, when a file of fileSize bytes, or the output
 // written so far, is larger than the largest size an AVI file can have.

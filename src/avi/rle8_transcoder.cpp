@@ -89,11 +89,6 @@ bool kernel::takeLongRun(const uint8_t*& in, const uint8_t* inEnd, uint8_t*& out
     return true;
 }
 
-namespace {
-
-// The colour of every pair from..to through the map; escapes keep their codes.
-// Four pairs at a time while none of them is an escape (a count of 0), which
-// comes once a row; such a block is taken pair by pair.
 void mapColours(uint8_t* from, const uint8_t* to, const ColourMap& colours) {
     constexpr uint64_t kCountBytes = 0x00FF00FF00FF00FF;
     constexpr uint64_t kCountOnes = 0x0001000100010001;
@@ -119,6 +114,8 @@ void mapColours(uint8_t* from, const uint8_t* to, const ColourMap& colours) {
         if (from[0] != kRleEscape) from[1] = map[from[1]];
     }
 }
+
+namespace {
 
 bool isRowEnd(const uint8_t* word) {
     return wordKind(wordAt(word)) == kEndOfRow;

@@ -241,3 +241,8 @@ bool patchU32(OutputWriter& writer, int64_t position, uint32_t value) {
     writer.streamAt = position + static_cast<int64_t>(onFile);
     return true;
 }
+
+void restartWriter(OutputWriter& writer) {
+    writer.used = 0;
+    writer.bufferStart = 0;
+}

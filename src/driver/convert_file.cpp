@@ -105,13 +105,36 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     ChunkWriterState chunks;
     attachChunkWriter(chunks, kOutputBufferSize);
 
+    // With -p the frames are converted once, the table built as they come, for
+    // as long as their colours fit one table and the output is a file of this
+    // run's own, which can be emptied; else, and after that first go, a first
+    // pass counts the colours and chooses the table.
     SharedPalette shared;
-    if (sharedPalette) {
+    if (sharedPalette && plan.way != OutputWay::kDirect) {
+        shared.onePass = true;
+        shared.inUse = true;
+        shared.exact = true;
+    } else if (sharedPalette) {
         countFrameColours(reader, chunks, shared);
         chooseSharedTable(shared, multiPalette);
     }
     int result = scanFrames(reader, writer, chunks, scratchWriter.stream, dotInterval, multiPalette,
                             framesPerSecond, sharedPalette ? &shared : nullptr);
+    bool restarted = false;
+    if (result == 0 && shared.onePassFailed) {
+        restartWriter(writer);
+        restarted = true;
+        if (!emptyFile(scratchWriter.stream)) {
+            result = tempFileWriteError(gState.scratchPath, lastSystemError());
+        } else {
+            const int32_t framesShown = shared.framesShown;
+            countFrameColours(reader, chunks, shared, shared.tooManyColours);
+            chooseSharedTable(shared, multiPalette);
+            shared.framesShown = framesShown;
+            result = scanFrames(reader, writer, chunks, scratchWriter.stream, dotInterval,
+                                multiPalette, framesPerSecond, &shared);
+        }
+    }
     if (!scratchWriter.close() && result == 1) {
         result = tempFileWriteError(gState.scratchPath, lastSystemError());
     }
@@ -123,6 +146,13 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
             result = 0;
         } else {
             result = finishAvi(writer, chunks, scratchReader.stream);
+        }
+        // The second go writes every byte the first wrote, and the frames it
+        // shares with it in the same sizes; past its end nothing may stay.
+        if (result == 1 && restarted && !cutFile(output.stream, writerPosition(writer))) {
+            setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
+            addErrorReason(lastSystemError());
+            result = 0;
         }
     }
     // A conversion written to the temporary directory failed there, not at

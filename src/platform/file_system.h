@@ -3,6 +3,7 @@
 // never the platform directly.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -87,3 +88,7 @@ std::FILE* openLockedForWriting(const std::string& path);
 // Cuts the file of stream to no bytes, the stream at its start; false when the
 // file could not be cut.
 bool emptyFile(std::FILE* stream);
+
+// Cuts the file of stream, whose buffered bytes are written, to its first
+// size bytes; false when it could not be cut.
+bool cutFile(std::FILE* stream, int64_t size);

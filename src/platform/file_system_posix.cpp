@@ -207,3 +207,7 @@ std::FILE* openLockedForWriting(const std::string& path) {
 bool emptyFile(std::FILE* stream) {
     return std::fseek(stream, 0, SEEK_SET) == 0 && ftruncate(fileno(stream), 0) == 0;
 }
+
+bool cutFile(std::FILE* stream, int64_t size) {
+    return std::fflush(stream) == 0 && ftruncate(fileno(stream), static_cast<off_t>(size)) == 0;
+}

@@ -271,3 +271,12 @@ bool replaceFile(const std::string& from, const std::string& to) {
     // copy is ever made, so there is nothing to write through.
     return MoveFileExW(toWide(from).c_str(), toWide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
+
+bool cutFile(std::FILE* stream, int64_t size) {
+    if (std::fflush(stream) != 0) return false;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    LARGE_INTEGER position;
+    position.QuadPart = size;
+    return SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) != 0 &&
+           SetEndOfFile(handle) != 0;
+}

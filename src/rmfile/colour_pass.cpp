@@ -256,8 +256,9 @@ bool passOverFrames(InputReader& input, ChunkWriterState& chunks, SharedPalette&
 
 }  // namespace
 
-void countFrameColours(InputReader& input, ChunkWriterState& chunks, SharedPalette& shared) {
+void countFrameColours(InputReader& input, ChunkWriterState& chunks, SharedPalette& shared,
+                       bool likelyTooMany) {
     // A table that holds every colour needs no weights: most such files are read once.
-    if (passOverFrames<false>(input, chunks, shared)) return;
+    if (!likelyTooMany && passOverFrames<false>(input, chunks, shared)) return;
     passOverFrames<true>(input, chunks, shared);
 }

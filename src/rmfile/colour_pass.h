@@ -13,4 +13,8 @@
 // the pass where it stands: the pass reports nothing and leaves gState as it
 // was; the conversion then finds the fault. The input's position is undefined
 // afterwards.
-void countFrameColours(InputReader& input, ChunkWriterState& chunks, SharedPalette& shared);
+// With likelyTooMany (the frames were seen to bring more colours than one
+// table holds), the pixels are counted at once, without first noting which
+// indexes each frame uses.
+void countFrameColours(InputReader& input, ChunkWriterState& chunks, SharedPalette& shared,
+                       bool likelyTooMany = false);

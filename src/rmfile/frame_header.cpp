@@ -47,7 +47,8 @@ void readPalette(InputReader& input, Palette& palette) {
     if (input.filled - input.next >= kTablesBytes) {  // straight from the window
         const uint8_t* const tables = input.window.data() + input.next;
         for (size_t i = 0; i < kEntries; ++i) {
-            palette[i] = {tables[2 * i], tables[2 * (kEntries + i)], tables[2 * (2 * kEntries + i)]};
+            palette[i] = {tables[2 * i], tables[2 * (kEntries + i)],
+                          tables[2 * (2 * kEntries + i)]};
         }
         input.next += kTablesBytes;
         return;

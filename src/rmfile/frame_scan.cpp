@@ -1,5 +1,6 @@
 #include "rmfile/frame_scan.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -82,11 +83,40 @@ void startAvi(InputReader& input, OutputWriter& output, double framesPerSecond,
     gState.height = static_cast<int32_t>(readU32(input));
     seekReader(input, kColourTablesOffset);
     readPalette(input, gState.referencePalette);
+    // A table built while converting goes into the header at the end.
     writeAviHeader(output, gState.width, gState.height, framesPerSecond,
-                   shared != nullptr ? shared->table : gState.referencePalette);
+                   shared != nullptr && !shared->onePass ? shared->table : gState.referencePalette);
     seekReader(input, 0);
     gState.frameCount = 0;
     gState.paletteChangeCount = 0;
+}
+
+// The frame whose begin-image word was just read, through the table built
+// while converting: staged, its colours given slots, mapped, then written.
+// Returns 1, or 0: with onePassFailed set (and no message) when its colours
+// find no slot or it is too large to stage, else with the message as
+// writeFrameChunk gives it.
+int writeFrameThroughLiveTable(InputReader& input, OutputWriter& output, ChunkWriterState& chunks,
+                               std::FILE* scratch, SharedPalette& shared) {
+    const StageResult staged = stageFrame(input, chunks);
+    if (staged == StageResult::kIrregular) return writeFrameChunk(input, output, chunks, scratch);
+    UsedIndexes used{};
+    if (staged == StageResult::kStaged) markStagedColours(chunks.staged, used);
+    ColourMap map;
+    if (staged == StageResult::kFull) {
+        shared.onePassFailed = true;
+        return 0;
+    }
+    if (!mapLiveFrame(shared.live, gState.framePalette, used, map.index)) {
+        shared.onePassFailed = true;
+        shared.tooManyColours = true;
+        return 0;
+    }
+    if (map.index != identityIndexes()) {
+        mapColours(chunks.staged.bytes.data(), chunks.staged.bytes.data() + chunks.staged.used,
+                   map);
+    }
+    return writeStagedFrameChunk(input, output, chunks, scratch);
 }
 
 }  // namespace
@@ -95,6 +125,7 @@ int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunk
                std::FILE* scratch, int dotInterval, bool multiPalette, double framesPerSecond,
                SharedPalette* shared) {
     gState.sharedPalette = shared != nullptr;
+    const int32_t framesShown = shared != nullptr ? shared->framesShown : 0;
     if (shared != nullptr && !shared->inUse) shared = nullptr;
     gState.sharedPaletteColours = shared != nullptr ? shared->colours : 0;
     int result = 1;
@@ -107,7 +138,7 @@ int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunk
         startAvi(input, output, framesPerSecond, shared);
         Palette paletteInEffect = gState.referencePalette;
         TableBytes previousTables;
-        if (dotInterval > 0) printToStandardError("\n");
+        if (dotInterval > 0 && framesShown == 0) printToStandardError("\n");
         for (;;) {
             if (!checkFrameHeader(input)) {
                 result = 0;
@@ -122,19 +153,24 @@ int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunk
                 result = 0;
                 break;
             }
-            if (shared != nullptr) {
+            if (shared != nullptr && !shared->onePass) {
                 setFrameColourMap(chunks,
                                   mapFrameColours(*shared, gState.frameCount, gState.framePalette));
             }
             if (!writePaletteChangeIfNeeded(output, chunks, scratch,
                                             multiPalette && shared == nullptr, paletteInEffect,
                                             multipleTables) ||
-                !writeFrameChunk(input, output, chunks, scratch)) {
+                !(shared != nullptr && shared->onePass
+                      ? writeFrameThroughLiveTable(input, output, chunks, scratch, *shared)
+                      : writeFrameChunk(input, output, chunks, scratch))) {
                 result = 0;
                 break;
             }
             ++gState.frameCount;
-            if (dotInterval > 0 && gState.frameCount % dotInterval == 0) printToStandardError(".");
+            if (dotInterval > 0 && gState.frameCount % dotInterval == 0 &&
+                gState.frameCount > framesShown) {
+                printToStandardError(".");
+            }
             skipFiller(input);
             missedMark = findNextFrame(input);
             // A failing stream is an error after the last frame too.
@@ -146,6 +182,17 @@ int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunk
         }
     }
 
+    // The colours did not fit one table as the frames came: the caller
+    // converts again from the start, with the two passes.
+    if (shared != nullptr && shared->onePassFailed) {
+        shared->framesShown = std::max(shared->framesShown, gState.frameCount);
+        return 0;
+    }
+    if (result == 1 && shared != nullptr && shared->onePass) {
+        gState.sharedPaletteColours = shared->live.colours;
+        if (!patchHeaderPalette(output, shared->live.table))
+            result = checkStreams(input, output, scratch);
+    }
     // Before any frame converted, a specific message only confuses; a failing
     // scratch file or an outgrown output is not the input's fault and keeps its own.
     const bool notTheInput =

@@ -428,3 +428,118 @@ void setSharedPaletteWarning(const SharedPalette& shared) {
         "The -m option keeps every color exact.",
         counted.c_str(), shared.colours, shared.largestDifference);
 }
+
+void markStagedColours(const StagedPieces& staged, UsedIndexes& used) {
+    // A byte a colour, set by stores that wait for nothing; an end-of-line
+    // pair (a count of 0) marks the byte past them.
+    std::array<uint8_t, kPaletteEntries + 1> seen{};
+    const uint8_t* pair = staged.bytes.data();
+    const uint8_t* const end = pair + (staged.used & ~size_t{1});
+    constexpr size_t kEscapes = kPaletteEntries;
+    for (; end - pair >= 8; pair += 8) {
+        seen[pair[0] != 0 ? pair[1] : kEscapes] = 1;
+        seen[pair[2] != 0 ? pair[3] : kEscapes] = 1;
+        seen[pair[4] != 0 ? pair[5] : kEscapes] = 1;
+        seen[pair[6] != 0 ? pair[7] : kEscapes] = 1;
+    }
+    for (; pair < end; pair += 2)
+        seen[pair[0] != 0 ? pair[1] : kEscapes] = 1;
+    used = UsedIndexes{};
+    for (size_t index = 0; index < kPaletteEntries; ++index)
+        used[index / 64] |= uint64_t{seen[index]} << (index % 64);
+}
+
+namespace {
+
+uint32_t liveKey(const PaletteEntry& colour) {
+    return 1u << 24 | uint32_t{colour.red} << 16 | uint32_t{colour.green} << 8 | colour.blue;
+}
+
+size_t liveHome(uint32_t key) {
+    return (key * 2654435761u >> 16) % (2 * kPaletteEntries);
+}
+
+// The slot that holds colour, or -1.
+int liveSlot(const LiveTable& live, uint32_t key) {
+    for (size_t at = liveHome(key);; at = (at + 1) % live.slotKeys.size()) {
+        if (live.slotKeys[at] == key) return live.slotOf[at];
+        if (live.slotKeys[at] == 0) return -1;
+    }
+}
+
+void takeSlot(LiveTable& live, unsigned slot, const PaletteEntry& colour) {
+    live.table[slot] = colour;
+    live.taken[slot / 64] |= uint64_t{1} << (slot % 64);
+    const uint32_t key = liveKey(colour);
+    size_t at = liveHome(key);
+    while (live.slotKeys[at] != 0 && live.slotKeys[at] != key)
+        at = (at + 1) % live.slotKeys.size();
+    if (live.slotKeys[at] == key) return;  // a duplicate of the first frame's
+    live.slotKeys[at] = key;
+    live.slotOf[at] = static_cast<uint8_t>(slot);
+    ++live.colours;
+}
+
+// A free slot for a new colour: one where the first frame's table holds it,
+// else the lowest free one; -1 when none is left.
+int freeSlotFor(LiveTable& live, unsigned index, const PaletteEntry& colour) {
+    if (!indexUsed(live.taken, index) && live.table[index] == colour)
+        return static_cast<int>(index);
+    for (unsigned slot = live.nextFree; slot < kPaletteEntries; ++slot) {
+        if (!indexUsed(live.taken, slot) && live.table[slot] == colour)
+            return static_cast<int>(slot);
+    }
+    while (live.nextFree < kPaletteEntries && indexUsed(live.taken, live.nextFree))
+        ++live.nextFree;
+    if (live.nextFree == kPaletteEntries) return -1;
+    return static_cast<int>(live.nextFree);
+}
+
+bool covers(const UsedIndexes& all, const UsedIndexes& some) {
+    for (size_t i = 0; i < all.size(); ++i) {
+        if ((some[i] & ~all[i]) != 0) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool mapLiveFrame(LiveTable& live, const Palette& table, const UsedIndexes& used,
+                  ColourIndexes& map) {
+    if (live.frames == 0) {
+        live.table = table;
+        live.firstTable = table;
+        for (unsigned index = 0; index < kPaletteEntries; ++index) {
+            if (indexUsed(used, index)) takeSlot(live, index, table[index]);
+        }
+        map = identityIndexes();
+    } else if (live.colours > kPaletteEntries / 2 && !samePalette(table, live.firstTable) &&
+               !live.secondTableSeen) {
+        // A table half full when a second table comes will most likely not
+        // hold the colours of all: giving up here costs the frames so far, not
+        // all of them.
+        return false;
+    } else if (samePalette(table, live.lastTable) && covers(live.lastUsed, used)) {
+        map = live.lastMap;  // the commonest case: the table and colours of the frame before
+        ++live.frames;
+        return true;
+    } else {
+        map = identityIndexes();
+        live.secondTableSeen = live.secondTableSeen || !samePalette(table, live.firstTable);
+        for (unsigned index = 0; index < kPaletteEntries; ++index) {
+            if (!indexUsed(used, index)) continue;
+            int slot = liveSlot(live, liveKey(table[index]));
+            if (slot < 0) {
+                slot = freeSlotFor(live, index, table[index]);
+                if (slot < 0) return false;
+                takeSlot(live, static_cast<unsigned>(slot), table[index]);
+            }
+            map[index] = static_cast<uint8_t>(slot);
+        }
+    }
+    live.lastTable = table;
+    live.lastUsed = used;
+    live.lastMap = map;
+    ++live.frames;
+    return true;
+}

@@ -11,6 +11,7 @@
 
 #include "avi/rle8_transcoder.h"
 #include "conversion_state.h"
+#include "stream_buffers.h"
 
 // The indexes of a frame's table that its pixels use, one bit each.
 using UsedIndexes = std::array<uint64_t, kPaletteEntries / 64>;
@@ -41,6 +42,28 @@ struct ColourHistogram {
     size_t coloursWhenFull = 0;  // distinct colours counted when it first filled
 };
 
+// The shared table built while the frames are converted, in one pass, for as
+// long as their colours fit it: the first frame keeps its indexes, and each
+// colour a later frame brings takes a slot the first frame does not use,
+// where the first frame's table holds that colour if it can. The table is
+// written into the header once the last frame is converted.
+struct LiveTable {
+    Palette table{};
+    UsedIndexes taken{};    // slots that hold a colour some frame uses
+    int colours = 0;        // distinct colours the frames use
+    int32_t frames = 0;     // frames mapped so far
+    unsigned nextFree = 0;  // no slot below it is free
+    Palette firstTable{};
+    bool secondTableSeen = false;  // a frame with a table other than the first's came
+    // Where each colour taken stands: open addressing on its packed value.
+    std::array<uint32_t, 2 * kPaletteEntries> slotKeys{};  // 1 << 24 | colour, or 0
+    std::array<uint8_t, 2 * kPaletteEntries> slotOf{};
+    // The last frame's table and map, for the frames after it with that table.
+    Palette lastTable{};
+    UsedIndexes lastUsed{};
+    ColourIndexes lastMap = identityIndexes();
+};
+
 struct SharedPalette {
     // What the first pass found.
     ColourHistogram histogram;
@@ -63,6 +86,14 @@ struct SharedPalette {
     UsedIndexes lastMapped{};  // indexes of lastFrameTable that lastMap holds
     ColourIndexes lastMap = identityIndexes();
     int largestDifference = 0;  // of a red, green or blue value, over the pixels mapped
+
+    // One pass instead of two: the table built as the frames are converted,
+    // for as long as their colours fit it (onePassFailed when they did not).
+    bool onePass = false;
+    bool onePassFailed = false;
+    bool tooManyColours = false;  // why it failed: the colours, not a frame too large to stage
+    LiveTable live;
+    int32_t framesShown = 0;  // frames whose progress dots a run before this one printed
 };
 
 // The per-frame notes kept: 32 bytes each, 4 MiB in all; later frames have
@@ -87,3 +118,14 @@ const ColourIndexes& mapFrameColours(SharedPalette& shared, int32_t frame, const
 // The warning for a table that is not exact: how many colours the frames use,
 // the largest difference a pixel got, and that -m keeps every colour.
 void setSharedPaletteWarning(const SharedPalette& shared);
+
+// The indexes that the staged pairs (of a frame transcoded through the
+// identity map) use.
+void markStagedColours(const StagedPieces& staged, UsedIndexes& used);
+
+// The map of the frame after live.frames frames, whose table is table and
+// whose pixels use the indexes used: false when one of its colours finds no
+// slot left, or when a frame with a second table finds the table already more
+// than half full, and the frames then need the two passes.
+bool mapLiveFrame(LiveTable& live, const Palette& table, const UsedIndexes& used,
+                  ColourIndexes& map);
