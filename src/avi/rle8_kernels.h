@@ -45,6 +45,13 @@ inline bool lastRowEmpty(const RowEnds& rows) {
     return rows.pieces > 0 && rows.ends[rows.pieces] - rows.ends[rows.pieces - 1] == 2;
 }
 
+// The last piece is an empty row and nothing of the next row is written yet
+// (outAt is the output's offset): only then may the row ends that follow join
+// that piece.
+inline bool justAfterEmptyRow(const RowEnds& rows, size_t outAt) {
+    return lastRowEmpty(rows) && rows.ends[rows.pieces] == outAt;
+}
+
 // Takes words from span.in to span.out and notes the rows it closes. Stops
 // after rows.rowsLeft rows, at a row end with no piece left, after an empty
 // row followed by another end of row, before a word it does not take, and

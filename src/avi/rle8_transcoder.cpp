@@ -156,7 +156,10 @@ TranscodeStop transcodeSpan(KernelSpan& span, RowEnds& rows, const Rle8Coding& c
         uint8_t* const kernelOut = span.out;
         coding.takeBlocks(span, rows);
         if (!coding.colours.identity) mapColours(kernelOut, span.out, coding.colours);
-        if (rows.rowsLeft > 0 && lastRowEmpty(rows)) takeEmptyRows(span, rows);
+        if (rows.rowsLeft > 0 &&
+            justAfterEmptyRow(rows, static_cast<size_t>(span.out - span.outBase))) {
+            takeEmptyRows(span, rows);
+        }
         if (rows.rowsLeft == 0) return TranscodeStop::kRowsClosed;
         if (span.inEnd - span.in < 4 || span.outEnd - span.out < kLongestRunBytes) {
             return TranscodeStop::kCareful;
