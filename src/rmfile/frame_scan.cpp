@@ -107,7 +107,8 @@ int writeFrameThroughLiveTable(InputReader& input, OutputWriter& output, ChunkWr
         shared.onePassFailed = true;
         return 0;
     }
-    if (!mapLiveFrame(shared.live, gState.framePalette, used, map.index)) {
+    if (secondTableFindsHalfFull(shared.live, gState.framePalette) ||
+        !mapLiveFrame(shared.live, gState.framePalette, used, map.index)) {
         shared.onePassFailed = true;
         shared.tooManyColours = true;
         return 0;

@@ -60,11 +60,6 @@ void coarsen(ColourHistogram& histogram) {
     }
 }
 
-PaletteEntry entryOf(uint32_t key) {
-    return {static_cast<uint8_t>(key >> 16), static_cast<uint8_t>(key >> 8),
-            static_cast<uint8_t>(key)};
-}
-
 int distance(const PaletteEntry& one, const PaletteEntry& other) {
     const int red = one.red - other.red;
     const int green = one.green - other.green;
@@ -75,61 +70,6 @@ int distance(const PaletteEntry& one, const PaletteEntry& other) {
 int largestChannelDifference(const PaletteEntry& one, const PaletteEntry& other) {
     return std::max({std::abs(one.red - other.red), std::abs(one.green - other.green),
                      std::abs(one.blue - other.blue)});
-}
-
-// The table holds the colours themselves. The first frame's used entries stay
-// where they are; a new colour goes where the first frame's table already holds
-// it, else into an entry the first frame does not use. Only when the first
-// frame uses one colour at several indexes and room is short do those share one.
-void chooseExactTable(SharedPalette& shared) {
-    const Palette& first = shared.firstTable;
-    std::array<bool, kPaletteEntries> taken{};
-    for (size_t i = 0; i < first.size(); ++i)
-        taken[i] = indexUsed(shared.firstUsed, i);
-    const auto heldByFirstFrame = [&](const PaletteEntry& colour) {
-        for (size_t i = 0; i < first.size(); ++i) {
-            if (indexUsed(shared.firstUsed, i) && first[i] == colour) return true;
-        }
-        return false;
-    };
-    std::vector<PaletteEntry> homeless;
-    for (const HistogramBin& bin : shared.histogram.bins) {
-        if (bin.key == 0) continue;
-        const PaletteEntry colour = entryOf(bin.key);
-        if (heldByFirstFrame(colour)) continue;
-        size_t home = 0;
-        while (home < first.size() && (taken[home] || first[home] != colour))
-            ++home;
-        if (home < first.size()) {
-            taken[home] = true;
-        } else {
-            homeless.push_back(colour);
-        }
-    }
-    std::sort(homeless.begin(), homeless.end(), [](const PaletteEntry& a, const PaletteEntry& b) {
-        return colourKey(a, 0) < colourKey(b, 0);
-    });
-    size_t free = static_cast<size_t>(std::count(taken.begin(), taken.end(), false));
-    for (size_t i = first.size(); i-- > 0 && free < homeless.size();) {
-        if (!taken[i]) continue;
-        for (size_t earlier = 0; earlier < i; ++earlier) {
-            if (taken[earlier] && first[earlier] == first[i] &&
-                indexUsed(shared.firstUsed, earlier)) {
-                taken[i] = false;
-                ++free;
-                break;
-            }
-        }
-    }
-    shared.table = first;
-    size_t slot = 0;
-    for (const PaletteEntry& colour : homeless) {
-        while (taken[slot])
-            ++slot;
-        shared.table[slot] = colour;
-        taken[slot] = true;
-    }
-    shared.colours = static_cast<int>(shared.histogram.used);
 }
 
 struct WeightedColour {
@@ -290,8 +230,7 @@ void chooseNearestTable(SharedPalette& shared) {
 // The entries searched, in order of their green values, so that a search
 // can stop on either side where green alone is farther than the best found.
 void orderEntries(SharedPalette& shared) {
-    // The exact table's colours may stand in any entry; the other's fill the first ones.
-    shared.byGreen.resize(shared.exact ? kPaletteEntries : static_cast<size_t>(shared.colours));
+    shared.byGreen.resize(static_cast<size_t>(shared.colours));
     std::iota(shared.byGreen.begin(), shared.byGreen.end(), uint8_t{0});
     std::stable_sort(shared.byGreen.begin(), shared.byGreen.end(), [&](uint8_t a, uint8_t b) {
         return shared.table[a].green < shared.table[b].green;
@@ -340,11 +279,85 @@ uint8_t nearestEntry(SharedPalette& shared, const PaletteEntry& colour) {
     return static_cast<uint8_t>(nearest);
 }
 
+uint32_t liveKey(const PaletteEntry& colour) {
+    return 1u << 24 | uint32_t{colour.red} << 16 | uint32_t{colour.green} << 8 | colour.blue;
+}
+
+size_t liveHome(uint32_t key) {
+    return (key * 2654435761u >> 16) % (2 * kPaletteEntries);
+}
+
+// The slot that colour took, or -1.
+int liveSlot(const LiveTable& live, uint32_t key) {
+    for (size_t at = liveHome(key);; at = (at + 1) % live.slotKeys.size()) {
+        if (live.slotKeys[at] == key) return live.slotOf[at];
+        if (live.slotKeys[at] == 0) return -1;
+    }
+}
+
+void takeSlot(LiveTable& live, unsigned slot, const PaletteEntry& colour) {
+    live.table[slot] = colour;
+    live.taken[slot / 64] |= uint64_t{1} << (slot % 64);
+    const uint32_t key = liveKey(colour);
+    size_t at = liveHome(key);
+    while (live.slotKeys[at] != 0 && live.slotKeys[at] != key)
+        at = (at + 1) % live.slotKeys.size();
+    if (live.slotKeys[at] == key) return;  // the colour has a slot already
+    live.slotKeys[at] = key;
+    live.slotOf[at] = static_cast<uint8_t>(slot);
+    ++live.colours;
+}
+
+// The lowest free slot that holds colour, else the lowest free one; -1 when
+// none is left.
+int freeSlotFor(LiveTable& live, const PaletteEntry& colour) {
+    while (live.nextFree < kPaletteEntries && indexUsed(live.taken, live.nextFree))
+        ++live.nextFree;
+    for (unsigned slot = live.nextFree; slot < kPaletteEntries; ++slot) {
+        if (!indexUsed(live.taken, slot) && live.table[slot] == colour)
+            return static_cast<int>(slot);
+    }
+    if (live.nextFree == kPaletteEntries) return -1;
+    return static_cast<int>(live.nextFree);
+}
+
+// The slot for the colour at index of a frame's table, by the exact table's
+// rule (shared_palette.h); -1 when no slot is left.
+int exactSlot(LiveTable& live, unsigned index, const PaletteEntry& colour) {
+    const bool holdsIt = live.table[index] == colour;
+    if (holdsIt && indexUsed(live.taken, index)) return static_cast<int>(index);
+    if (holdsIt && !live.oneSlotPerColour) {
+        takeSlot(live, index, colour);
+        return static_cast<int>(index);
+    }
+    const int taken = liveSlot(live, liveKey(colour));
+    if (taken >= 0) return taken;
+    const int slot = freeSlotFor(live, colour);
+    if (slot >= 0) takeSlot(live, static_cast<unsigned>(slot), colour);
+    return slot;
+}
+
+// Where the colour at index of a frame's table stands in the finished exact
+// table: what exactSlot gave it when that frame was mapped, since a slot once
+// taken keeps its colour; -1 for a colour no frame used.
+int finishedSlot(const LiveTable& live, unsigned index, const PaletteEntry& colour) {
+    if (indexUsed(live.taken, index) && live.table[index] == colour) return static_cast<int>(index);
+    return liveSlot(live, liveKey(colour));
+}
+
+bool covers(const UsedIndexes& all, const UsedIndexes& some) {
+    for (size_t i = 0; i < all.size(); ++i) {
+        if ((some[i] & ~all[i]) != 0) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void startColourCount(SharedPalette& shared) {
     shared = SharedPalette{};
     shared.histogram.bins.assign(kHistogramBins, HistogramBin{});
+    shared.exactTableOneSlot.oneSlotPerColour = true;
 }
 
 void addFrameColours(SharedPalette& shared, const Palette& table, IndexCounts& counts) {
@@ -361,10 +374,9 @@ void addFrameColours(SharedPalette& shared, const Palette& table, IndexCounts& c
                  weight * colour.green, weight * colour.blue, pixels);
         if (histogram.used > kHistogramFill) coarsen(histogram);
     }
-    if (shared.framesCounted == 0) {
-        shared.firstTable = table;
-        shared.firstUsed = used;
-    }
+    ColourIndexes unusedMap;
+    mapLiveFrame(shared.exactTable, table, used, unusedMap);
+    mapLiveFrame(shared.exactTableOneSlot, table, used, unusedMap);
     if (shared.usedByFrame.size() < kMaxFramesNoted) shared.usedByFrame.push_back(used);
     ++shared.framesCounted;
 }
@@ -375,11 +387,14 @@ void chooseSharedTable(SharedPalette& shared, bool multiPalette) {
     shared.inUse = shared.exact || !multiPalette;
     if (!shared.inUse) return;
     if (shared.exact) {
-        chooseExactTable(shared);
+        // With at most 256 colours the rule with one slot per colour always fits.
+        if (shared.exactTable.failed) shared.exactTable = shared.exactTableOneSlot;
+        shared.table = shared.exactTable.table;
+        shared.colours = shared.exactTable.colours;
     } else {
         chooseNearestTable(shared);
+        orderEntries(shared);
     }
-    orderEntries(shared);
     shared.cachedColours.assign(kCacheSize, 0);
     shared.cachedEntries.assign(kCacheSize, 0);
     shared.lastMapped = UsedIndexes{};
@@ -398,16 +413,16 @@ const ColourIndexes& mapFrameColours(SharedPalette& shared, int32_t frame, const
         shared.lastMapped = UsedIndexes{};
         shared.lastMap = identityIndexes();
     }
-    // With the exact table, a frame in the first frame's colours keeps every
-    // index whose entry still holds them: a file of one table converts as it does
-    // without a shared one.
-    const bool firstColours = shared.exact && samePalette(table, shared.firstTable);
-    for (size_t i = 0; i < table.size(); ++i) {
+    for (unsigned i = 0; i < table.size(); ++i) {
         if (!indexUsed(used, i) || indexUsed(shared.lastMapped, i)) continue;
         shared.lastMapped[i / 64] |= uint64_t{1} << (i % 64);
-        const uint8_t entry = firstColours && shared.table[i] == table[i]
-                                  ? static_cast<uint8_t>(i)
-                                  : nearestEntry(shared, table[i]);
+        if (shared.exact) {
+            // The slot the one pass gives it; an index no frame used has none.
+            const int slot = finishedSlot(shared.exactTable, i, table[i]);
+            if (slot >= 0) shared.lastMap[i] = static_cast<uint8_t>(slot);
+            continue;
+        }
+        const uint8_t entry = nearestEntry(shared, table[i]);
         shared.lastMap[i] = entry;
         shared.largestDifference = std::max(
             shared.largestDifference, largestChannelDifference(table[i], shared.table[entry]));
@@ -449,97 +464,38 @@ void markStagedColours(const StagedPieces& staged, UsedIndexes& used) {
         used[index / 64] |= uint64_t{seen[index]} << (index % 64);
 }
 
-namespace {
-
-uint32_t liveKey(const PaletteEntry& colour) {
-    return 1u << 24 | uint32_t{colour.red} << 16 | uint32_t{colour.green} << 8 | colour.blue;
-}
-
-size_t liveHome(uint32_t key) {
-    return (key * 2654435761u >> 16) % (2 * kPaletteEntries);
-}
-
-// The slot that holds colour, or -1.
-int liveSlot(const LiveTable& live, uint32_t key) {
-    for (size_t at = liveHome(key);; at = (at + 1) % live.slotKeys.size()) {
-        if (live.slotKeys[at] == key) return live.slotOf[at];
-        if (live.slotKeys[at] == 0) return -1;
-    }
-}
-
-void takeSlot(LiveTable& live, unsigned slot, const PaletteEntry& colour) {
-    live.table[slot] = colour;
-    live.taken[slot / 64] |= uint64_t{1} << (slot % 64);
-    const uint32_t key = liveKey(colour);
-    size_t at = liveHome(key);
-    while (live.slotKeys[at] != 0 && live.slotKeys[at] != key)
-        at = (at + 1) % live.slotKeys.size();
-    if (live.slotKeys[at] == key) return;  // a duplicate of the first frame's
-    live.slotKeys[at] = key;
-    live.slotOf[at] = static_cast<uint8_t>(slot);
-    ++live.colours;
-}
-
-// A free slot for a new colour: one where the first frame's table holds it,
-// else the lowest free one; -1 when none is left.
-int freeSlotFor(LiveTable& live, unsigned index, const PaletteEntry& colour) {
-    if (!indexUsed(live.taken, index) && live.table[index] == colour)
-        return static_cast<int>(index);
-    for (unsigned slot = live.nextFree; slot < kPaletteEntries; ++slot) {
-        if (!indexUsed(live.taken, slot) && live.table[slot] == colour)
-            return static_cast<int>(slot);
-    }
-    while (live.nextFree < kPaletteEntries && indexUsed(live.taken, live.nextFree))
-        ++live.nextFree;
-    if (live.nextFree == kPaletteEntries) return -1;
-    return static_cast<int>(live.nextFree);
-}
-
-bool covers(const UsedIndexes& all, const UsedIndexes& some) {
-    for (size_t i = 0; i < all.size(); ++i) {
-        if ((some[i] & ~all[i]) != 0) return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 bool mapLiveFrame(LiveTable& live, const Palette& table, const UsedIndexes& used,
                   ColourIndexes& map) {
+    if (live.failed) return false;
     if (live.frames == 0) {
         live.table = table;
         live.firstTable = table;
-        for (unsigned index = 0; index < kPaletteEntries; ++index) {
-            if (indexUsed(used, index)) takeSlot(live, index, table[index]);
-        }
-        map = identityIndexes();
-    } else if (live.colours > kPaletteEntries / 2 && !samePalette(table, live.firstTable) &&
-               !live.secondTableSeen) {
-        // A table half full when a second table comes will most likely not
-        // hold the colours of all: giving up here costs the frames so far, not
-        // all of them.
-        return false;
     } else if (samePalette(table, live.lastTable) && covers(live.lastUsed, used)) {
         map = live.lastMap;  // the commonest case: the table and colours of the frame before
         ++live.frames;
         return true;
-    } else {
-        map = identityIndexes();
-        live.secondTableSeen = live.secondTableSeen || !samePalette(table, live.firstTable);
-        for (unsigned index = 0; index < kPaletteEntries; ++index) {
-            if (!indexUsed(used, index)) continue;
-            int slot = liveSlot(live, liveKey(table[index]));
-            if (slot < 0) {
-                slot = freeSlotFor(live, index, table[index]);
-                if (slot < 0) return false;
-                takeSlot(live, static_cast<unsigned>(slot), table[index]);
-            }
-            map[index] = static_cast<uint8_t>(slot);
+    }
+    map = identityIndexes();
+    for (unsigned index = 0; index < kPaletteEntries; ++index) {
+        if (!indexUsed(used, index)) continue;
+        const int slot = exactSlot(live, index, table[index]);
+        if (slot < 0) {
+            live.failed = true;
+            return false;
         }
+        map[index] = static_cast<uint8_t>(slot);
     }
     live.lastTable = table;
     live.lastUsed = used;
     live.lastMap = map;
     ++live.frames;
     return true;
+}
+
+bool secondTableFindsHalfFull(LiveTable& live, const Palette& table) {
+    if (live.frames == 0 || live.secondTableSeen || samePalette(table, live.firstTable)) {
+        return false;
+    }
+    live.secondTableSeen = true;
+    return live.colours > kPaletteEntries / 2;
 }

@@ -42,17 +42,30 @@ struct ColourHistogram {
     size_t coloursWhenFull = 0;  // distinct colours counted when it first filled
 };
 
-// The shared table built while the frames are converted, in one pass, for as
-// long as their colours fit it: the first frame keeps its indexes, and each
-// colour a later frame brings takes a slot the first frame does not use,
-// where the first frame's table holds that colour if it can. The table is
-// written into the header once the last frame is converted.
+// The exact table: the colours themselves, each given a slot by one rule, frame
+// by frame in file order and, within a frame, index by index. The table starts
+// as the first frame's, and the colour at index i of a frame goes to
+//   1. slot i, when slot i is taken and holds that colour;
+//   2. slot i, when slot i is free and holds it (left out with oneSlotPerColour);
+//   3. the slot the colour took before;
+//   4. the lowest free slot that holds it;
+//   5. the lowest free slot, which then holds it;
+// and the rule fails when no slot is free. So the first frame keeps its
+// indexes, and a file of one table converts as it does without a shared one.
+// When the first frame's table holds a colour at several indexes and room
+// runs short, the rule is run again with oneSlotPerColour, which cannot fail
+// while the frames use at most 256 colours. Both the conversion in one pass
+// (the table built as the frames come, written into the header at the end)
+// and the two passes (the table built by the first) follow this rule, so they
+// write the same bytes.
 struct LiveTable {
     Palette table{};
     UsedIndexes taken{};    // slots that hold a colour some frame uses
     int colours = 0;        // distinct colours the frames use
     int32_t frames = 0;     // frames mapped so far
     unsigned nextFree = 0;  // no slot below it is free
+    bool oneSlotPerColour = false;
+    bool failed = false;  // a frame's colour found no slot
     Palette firstTable{};
     bool secondTableSeen = false;  // a frame with a table other than the first's came
     // Where each colour taken stands: open addressing on its packed value.
@@ -65,10 +78,11 @@ struct LiveTable {
 };
 
 struct SharedPalette {
-    // What the first pass found.
+    // What the first pass found: the histogram, and the exact table by its
+    // rule, and by its rule with one slot per colour, as long as they fit.
     ColourHistogram histogram;
-    Palette firstTable{};
-    UsedIndexes firstUsed{};
+    LiveTable exactTable;
+    LiveTable exactTableOneSlot;
     std::vector<UsedIndexes> usedByFrame;  // the first frames' (at most kMaxFramesNoted)
     int32_t framesCounted = 0;
 
@@ -124,8 +138,13 @@ void setSharedPaletteWarning(const SharedPalette& shared);
 void markStagedColours(const StagedPieces& staged, UsedIndexes& used);
 
 // The map of the frame after live.frames frames, whose table is table and
-// whose pixels use the indexes used: false when one of its colours finds no
-// slot left, or when a frame with a second table finds the table already more
-// than half full, and the frames then need the two passes.
+// whose pixels use the indexes used, by the exact table's rule: false, with
+// live.failed set, when one of its colours finds no slot left.
 bool mapLiveFrame(LiveTable& live, const Palette& table, const UsedIndexes& used,
                   ColourIndexes& map);
+
+// Whether a conversion in one pass had better give up before the frame whose
+// table is table: a second table that finds the table already more than half
+// full will most likely not fit, and giving up now costs the frames so far,
+// not all of them. The two passes then write the same bytes.
+bool secondTableFindsHalfFull(LiveTable& live, const Palette& table);
