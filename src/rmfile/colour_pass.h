@@ -9,12 +9,9 @@
 // Walks the frames from the input's start as the frame scan does and counts
 // into shared the pixels of every colour each frame's rows reference, the rows
 // transcoded into the staging of chunks (whose colour map must be the identity)
-// as the conversion transcodes them. A frame the conversion would refuse ends
-// the pass where it stands: the pass reports nothing and leaves gState as it
-// was; the conversion then finds the fault. The input's position is undefined
-// afterwards.
-// With likelyTooMany (the frames were seen to bring more colours than one
-// table holds), the pixels are counted at once, without first noting which
-// indexes each frame uses.
+// as the conversion transcodes them, through the same rule for every word. A
+// frame the conversion would refuse ends the pass where it stands: the pass
+// reports nothing and leaves gState as it was; the conversion then finds the
+// fault. The input's position is undefined afterwards.
 void countFrameColours(InputReader& input, ChunkWriterState& chunks, SharedPalette& shared,
                        bool likelyTooMany = false);

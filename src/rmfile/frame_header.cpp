@@ -6,38 +6,55 @@
 #include "rmfile/format_errors.h"
 #include "rmfile/rm_format.h"
 
+FrameHeaderFault readFrameHeader(InputReader& input, const FrameSize* first, FrameSize& size) {
+    if (readU32(input) != kFrameMark) return FrameHeaderFault::kNoMark;
+    size.width = static_cast<int32_t>(readU32(input));
+    size.height = static_cast<int32_t>(readU32(input));
+    // Both bad: the height is the one reported, as it always was.
+    if (size.height <= 0) return FrameHeaderFault::kHeight;
+    if (size.width <= 0) return FrameHeaderFault::kWidth;
+    if (first != nullptr && (size.width != first->width || size.height != first->height)) {
+        return FrameHeaderFault::kSizeDiffers;
+    }
+    return FrameHeaderFault::kNone;
+}
+
+bool readBeginImage(InputReader& input) {
+    uint16_t word = 0;
+    return readU16(input, word) && wordKind(word) == kBeginImage;
+}
+
 int checkFrameHeader(InputReader& input) {
     const int frameNumber = gState.frameCount + 1;
     const int64_t frameStart = readerPosition(input);
-    if (readU32(input) != kFrameMark) {
-        setFormatError(kErrorFrameMark, frameStart);
-        return 0;
+    const FrameSize first{gState.width, gState.height};
+    FrameSize size;
+    switch (readFrameHeader(input, gState.frameCount > 0 ? &first : nullptr, size)) {
+        case FrameHeaderFault::kNone:
+            seekReader(input, frameStart);
+            return 1;
+        case FrameHeaderFault::kNoMark:
+            setFormatError(kErrorFrameMark, frameStart);
+            return 0;
+        case FrameHeaderFault::kWidth:
+            setErrorText("Width of frame %d must be > 0", frameNumber);
+            return 0;
+        case FrameHeaderFault::kHeight:
+            setErrorText("Height of frame %d must be > 0", frameNumber);
+            return 0;
+        case FrameHeaderFault::kSizeDiffers:
+            setErrorText(
+                "\nWidth and/or height of frame %d is not equal to the width\n"
+                "and/or height of the first frame.\n"
+                "Frame 1   width:  %d\n"
+                "Frame 1   height: %d\n"
+                "Frame %d  width:  %d\n"
+                "Frame %d  height: %d\n",
+                frameNumber, first.width, first.height, frameNumber, size.width, frameNumber,
+                size.height);
+            return 0;
     }
-    const auto width = static_cast<int32_t>(readU32(input));
-    bool widthBad = false;
-    if (width <= 0) {
-        setErrorText("Width of frame %d must be > 0", frameNumber);
-        widthBad = true;
-    }
-    const auto height = static_cast<int32_t>(readU32(input));
-    if (height <= 0) {
-        setErrorText("Height of frame %d must be > 0", frameNumber);
-        return 0;
-    }
-    if (widthBad) return 0;
-    if (gState.frameCount > 0 && (width != gState.width || height != gState.height)) {
-        setErrorText(
-            "\nWidth and/or height of frame %d is not equal to the width\n"
-            "and/or height of the first frame.\n"
-            "Frame 1   width:  %d\n"
-            "Frame 1   height: %d\n"
-            "Frame %d  width:  %d\n"
-            "Frame %d  height: %d\n",
-            frameNumber, gState.width, gState.height, frameNumber, width, frameNumber, height);
-        return 0;
-    }
-    seekReader(input, readerPosition(input) - 12);
-    return 1;
+    return 0;
 }
 
 void readPalette(InputReader& input, Palette& palette) {

@@ -1,10 +1,35 @@
 // Readers of a raster metafile frame's fixed fields.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "conversion_state.h"
 #include "stream_buffers.h"
+
+// A frame's size, as its header gives it.
+struct FrameSize {
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// What is wrong with a frame's header, the first fault found.
+enum class FrameHeaderFault {
+    kNone,
+    kNoMark,       // the frame mark is not there
+    kWidth,        // the width is 0 or less (the height is not)
+    kHeight,       // the height is 0 or less
+    kSizeDiffers,  // not the first frame's size
+};
+
+// Reads the header of the frame starting at the input's position into size
+// and checks it: mark, positive width and height, and the first frame's size
+// when first is given. Writes no message. The input stands where the reading
+// stopped: after the height, or after the mark when it is missing.
+FrameHeaderFault readFrameHeader(InputReader& input, const FrameSize* first, FrameSize& size);
+
+// Reads the word after a frame's colour tables: true when it begins the image.
+bool readBeginImage(InputReader& input);
 
 // Checks the frame starting at the input's position: mark, positive width and
 // height, and, after the first frame, the first frame's size. Returns 1 with the

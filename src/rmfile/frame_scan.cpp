@@ -147,9 +147,8 @@ int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunk
             }
             seekReader(input, readerPosition(input) + kFrameHeaderSize);
             readFramePalette(input, previousTables);
-            uint16_t word = 0;
             const int64_t imageStart = readerPosition(input);
-            if (!readU16(input, word) || wordKind(word) != kBeginImage) {
+            if (!readBeginImage(input)) {
                 setFormatError(kErrorBeginImage, imageStart);
                 result = 0;
                 break;
