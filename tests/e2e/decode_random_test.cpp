@@ -26,8 +26,11 @@
 #include <string>
 #include <vector>
 
+#include "avi_reader.h"
+#include "generated_frames.h"
 #include "process_runner.h"
 #include "random_animation.h"
+#include "reference_converter.h"
 #include "skip_notes.h"
 #include "temp_dir.h"
 
@@ -467,6 +470,56 @@ TEST_P(RandomAnimationCheck, MediainfoReadsTheContainer) {
         EXPECT_NEAR(number(video, "FrameRate"), rate, 0.0005);
         EXPECT_NEAR(number(video, "Duration"), static_cast<double>(frames) / rate, 0.0011);
     });
+}
+
+// The movie data of the AVI file at avi, chunk by chunk, as the reference
+// converter makes it from rm with the options. A shared table that is not
+// exact is the program's own choice, which expectNearestColours checks.
+void expectMovieAsReference(const rmw::Bytes& rm, const std::string& avi,
+                            const OptionSet& options) {
+    const ref::Options asked{options.multiPalette, options.sharedPalette};
+    const ref::Result expected = ref::convert(rm, asked);
+    ASSERT_EQ(expected.refusal, ref::Refusal::kNone) << "frame " << expected.failedFrame;
+    if (options.sharedPalette && !options.multiPalette && !expected.sharedExact) return;
+    const ParsedAvi parsed = parseAvi(rmw::readFile(avi));
+    ASSERT_EQ(parsed.problem, "");
+    std::vector<ref::Chunk> got;
+    for (const MovieChunk& chunk : parsed.movie)
+        got.push_back({chunk.code, chunk.data});
+    EXPECT_TRUE(got == expected.chunks) << "program:\n"
+                                        << ref::describe(got).substr(0, 4000) << "reference:\n"
+                                        << ref::describe(expected.chunks).substr(0, 4000);
+    EXPECT_TRUE(parsed.headerPalette == expected.headerPalette) << "the header's colour table";
+}
+
+// Every animation's movie data as the reference makes it; and files of rows
+// the animations never hold (empty, shorter or longer than the width, all
+// empty), with the same options, which only the reference can check.
+TEST_P(RandomAnimationCheck, MovieDataAsTheReference) {
+    forEachAnimation(GetParam(), [&](const Subject& subject) {
+        expectMovieAsReference(subject.animation.file, subject.avi, subject.options);
+    });
+    for (uint32_t seed : shardSeeds(GetParam())) {
+        gen::FileShape shape;
+        std::mt19937 rng(seed);
+        shape.frames = 1 + static_cast<int>(gen::pick(rng, 12));
+        shape.width = 1 + static_cast<int32_t>(gen::pick(rng, 300));
+        shape.height = 1 + static_cast<int32_t>(gen::pick(rng, 40));
+        shape.tables = 1 + static_cast<int>(gen::pick(rng, 3));
+        shape.sharedColours = gen::pick(rng, 2) == 0;
+        shape.mix.emptyRowPercent = static_cast<int>(gen::pick(rng, 60));
+        const OptionSet& options = optionsFor(seed);
+        SCOPED_TRACE("generated file " + std::to_string(seed) + ", options " +
+                     std::to_string(seed % optionSets().size()));
+        TempDir dir;
+        const rmw::Bytes rm = gen::randomMetafile(seed, shape);
+        ASSERT_TRUE(rmw::writeFile(dir.file("in.rm"), rm));
+        std::vector<std::string> arguments = options.arguments;
+        arguments.insert(arguments.end(), {"-q", "-y", dir.file("in.rm"), dir.file("out.avi")});
+        const ProcessResult converted = runKestrupProcess(request(arguments, dir.path));
+        ASSERT_EQ(converted.exitStatus, 0) << converted.err;
+        expectMovieAsReference(rm, dir.file("out.avi"), options);
+    }
 }
 
 // The default seeds must keep covering what the format allows, whatever changes
