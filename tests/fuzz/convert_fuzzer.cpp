@@ -1,22 +1,31 @@
-// Fuzz target: one whole conversion of arbitrary bytes, from a temporary input
-// file to a temporary output file, followed by checks of what the conversion
-// leaves behind; then the same bytes through the frame scan with every kernel,
-// in tiny and in normal windows, which must all write the same bytes. Inputs
-// that begin with 'A' describe an animation instead, built with the metafile
-// writer, whose decoded frames must be its pictures. A broken check aborts,
-// so libFuzzer and the replay test both report it as a crash.
+// Fuzz target: arbitrary bytes converted as a raster metafile and compared with
+// the plain reference converter. Every input goes through the frame scan once,
+// with one kernel, one input window and one output buffer chosen from the
+// input's own bytes (fuzz_options.h), the file finished as the program finishes
+// it; one input in 32, and all tiny ones, also go through the whole program,
+// from a file to a file. The movie chunks of each must be the
+// reference's byte for byte, and an input the reference refuses must fail
+// with the same reason. Inputs that begin with 'A' describe an animation
+// instead, built with the metafile writer, whose decoded frames must be its
+// pictures. A broken check aborts, so libFuzzer and the replay test both
+// report it as a crash.
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
+#include "avi/avi_finish.h"
 #include "avi/avi_format.h"
 #include "avi/movie_chunks.h"
 #include "avi/rle8_kernels.h"
@@ -24,6 +33,7 @@
 #include "conversion_state.h"
 #include "driver/convert_file.h"
 #include "fuzz_options.h"
+#include "reference_converter.h"
 #include "rm_writer.h"
 #include "rmfile/colour_pass.h"
 #include "rmfile/frame_scan.h"
@@ -38,7 +48,7 @@ struct Workspace {
     std::string scratchDirectory;
     std::string input;
     std::string output;
-    std::string scanOutput;  // the frame scan's, kernel by kernel
+    std::string scanOutput;  // the frame scan's
     std::string scanScratch;
 };
 
@@ -85,11 +95,40 @@ bool exists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
+// What one conversion left: its result, the counters and messages, and the
+// finished file read back (after a success).
+struct Run {
+    std::string name;
+    int result = 0;
+    std::string errorText;
+    std::string warningText;
+    int32_t frames = 0;
+    int32_t paletteChanges = 0;
+    int32_t sharedColours = 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    ParsedAvi avi;
+};
+
+Run runFromState(std::string name, int result) {
+    Run run;
+    run.name = std::move(name);
+    run.result = result;
+    run.errorText = gState.errorText;
+    run.warningText = gState.warningText;
+    run.frames = gState.frameCount;
+    run.paletteChanges = gState.paletteChangeCount;
+    run.sharedColours = gState.sharedPaletteColours;
+    run.width = gState.width;
+    run.height = gState.height;
+    return run;
+}
+
 // Standard output, because a fuzzing run may close standard error to silence the
 // converter's own messages.
-[[noreturn]] void broken(const char* what, int result) {
-    std::printf("convert_fuzzer: %s (result %d, frames %d, error text \"%s\")\n", what, result,
-                gState.frameCount, gState.errorText.c_str());
+[[noreturn]] void broken(const char* what, const Run& run) {
+    std::printf("convert_fuzzer: %s: %s (result %d, frames %d, error text \"%s\")\n",
+                run.name.c_str(), what, run.result, run.frames, run.errorText.c_str());
     std::fflush(stdout);
     std::abort();
 }
@@ -99,19 +138,19 @@ constexpr size_t kPaletteChangeSize = 4 + 4 * 256;
 
 // A finished file: sound RIFF structure, and index, header counts and movie
 // chunks that agree with each other and with the conversion's counters.
-void checkFinishedAvi(const Bytes& file, int result) {
-    const ParsedAvi avi = parseAvi(file);
-    if (!avi.problem.empty()) broken(avi.problem.c_str(), result);
-    const auto frames = static_cast<uint32_t>(gState.frameCount);
-    const auto chunks = frames + static_cast<uint32_t>(gState.paletteChangeCount);
-    if (gState.frameCount < 1) broken("success without a frame", result);
+void checkFinishedAvi(const Run& run) {
+    const ParsedAvi& avi = run.avi;
+    if (!avi.problem.empty()) broken(avi.problem.c_str(), run);
+    const auto frames = static_cast<uint32_t>(run.frames);
+    const auto chunks = frames + static_cast<uint32_t>(run.paletteChanges);
+    if (run.frames < 1) broken("success without a frame", run);
     if (avi.totalFrames != frames || avi.length != frames)
-        broken("header frame counts differ from the frames converted", result);
-    if (avi.width != static_cast<uint32_t>(gState.width) ||
-        avi.height != static_cast<uint32_t>(gState.height))
-        broken("header size differs from the first frame's", result);
+        broken("header frame counts differ from the frames converted", run);
+    if (avi.width != static_cast<uint32_t>(run.width) ||
+        avi.height != static_cast<uint32_t>(run.height))
+        broken("header size differs from the first frame's", run);
     if (avi.movie.size() != chunks || avi.index.size() != chunks)
-        broken("movie chunks or index entries differ from frames plus palette changes", result);
+        broken("movie chunks or index entries differ from frames plus palette changes", run);
     uint32_t frameChunks = 0;
     for (size_t i = 0; i < chunks; ++i) {
         const MovieChunk& chunk = avi.movie[i];
@@ -122,42 +161,136 @@ void checkFinishedAvi(const Bytes& file, int result) {
             // RLE8 data is byte pairs, the last one the end-of-bitmap escape.
             if (data.size() < 2 || data.size() % 2 != 0 || data[data.size() - 2] != 0 ||
                 data.back() != 1)
-                broken("frame chunk does not end with the end-of-bitmap pair", result);
+                broken("frame chunk does not end with the end-of-bitmap pair", run);
         } else if (chunk.code == "00pc") {
             if (data.size() != kPaletteChangeSize)
-                broken("palette-change chunk of the wrong size", result);
+                broken("palette-change chunk of the wrong size", run);
         } else {
-            broken("movie chunk of an unknown kind", result);
+            broken("movie chunk of an unknown kind", run);
         }
         if (entry.code != chunk.code || entry.offset != chunk.offsetFromMovi ||
             entry.length != chunk.data.size())
-            broken("index entry does not describe its movie chunk", result);
+            broken("index entry does not describe its movie chunk", run);
     }
-    if (frameChunks != frames) broken("frame chunk count differs from the frames", result);
+    if (frameChunks != frames) broken("frame chunk count differs from the frames", run);
 }
 
-void checkOutcome(int result) {
-    const Workspace& space = workspace();
-    std::error_code error;
-    if (!std::filesystem::is_empty(space.scratchDirectory, error) || error)
-        broken("a file is left in the temporary directory", result);
-    if (result == 1) {
-        if (!exists(space.output)) broken("success without an output file", result);
-        checkFinishedAvi(rmw::readFile(space.output), result);
-        std::remove(space.output.c_str());
-    } else if (result == 0) {
-        if (exists(space.output)) broken("failure left an output file", result);
-        // Internal error 1099 is the finaliser finding the converter's own record
-        // count wrong: no input may cause it.
-        if (gState.errorText.rfind("Internal error: (1099)", 0) == 0)
-            broken("scratch records disagree with the counters", result);
-        // Every failure before a frame was converted ends in the one closing message.
-        if (gState.frameCount == 0 &&
-            gState.errorText != "\"" + space.input + "\" is not a valid raster metafile")
-            broken("first-frame failure without the closing message", result);
-    } else {
-        broken("result is neither 1 nor 0", result);
+// Internal error 1099 is the finaliser finding the converter's own record
+// count wrong: no input may cause it.
+void checkNo1099(const Run& run) {
+    if (run.errorText.rfind("Internal error: (1099)", 0) == 0)
+        broken("scratch records disagree with the counters", run);
+}
+
+// ---- The reference ----
+
+std::vector<ref::Chunk> chunksOf(const ParsedAvi& avi) {
+    std::vector<ref::Chunk> chunks;
+    for (const MovieChunk& chunk : avi.movie)
+        chunks.push_back(ref::Chunk{chunk.code, chunk.data});
+    return chunks;
+}
+
+[[noreturn]] void differs(const char* what, const Run& run, const ref::Result& want) {
+    std::printf(
+        "convert_fuzzer: reference: refusal %d (internal error %d) at frame %d, frames %d, "
+        "palette changes %d\n",
+        static_cast<int>(want.refusal), want.internalError, want.failedFrame, want.frames,
+        want.paletteChanges);
+    if (run.result == 1) {
+        const std::vector<ref::Chunk> got = chunksOf(run.avi);
+        for (size_t i = 0; i < std::max(got.size(), want.chunks.size()); ++i) {
+            if (i < got.size() && i < want.chunks.size() && got[i] == want.chunks[i]) continue;
+            std::printf(
+                "convert_fuzzer: first differing chunk, %zu:\n  program:   %s\n"
+                "  reference: %s\n",
+                i, i < got.size() ? ref::describe({got[i]}).c_str() : "(none)",
+                i < want.chunks.size() ? ref::describe({want.chunks[i]}).c_str() : "(none)");
+            break;
+        }
     }
+    broken(what, run);
+}
+
+// How a run of the program must have ended for an input the reference
+// refuses: a failure, and after the first frame the reason the reference
+// names; on the first frame every reason reads as the one closing message.
+void compareRefusal(const Run& run, const ref::Result& want, const std::string& inputPath) {
+    if (run.result != 0) differs("the program converts an input the reference refuses", run, want);
+    if (run.frames != want.frames)
+        differs("refused at another frame than the reference", run, want);
+    if (want.failedFrame <= 1) {
+        if (run.errorText != "\"" + inputPath + "\" is not a valid raster metafile")
+            differs("first-frame failure without the closing message", run, want);
+        return;
+    }
+    switch (want.refusal) {
+        case ref::Refusal::kInternal: {
+            const std::string expected = formatText("Internal error: (%d)", want.internalError);
+            if (run.errorText.rfind(expected, 0) != 0)
+                differs("refused with another internal error than the reference", run, want);
+            break;
+        }
+        case ref::Refusal::kColourOver255:
+            if (!run.errorText.empty())
+                differs("a colour index over 255 left an error text", run, want);
+            break;
+        case ref::Refusal::kFrameSize:
+            if (run.errorText.find("of frame") == std::string::npos)
+                differs("refused a frame's size with another message", run, want);
+            break;
+        case ref::Refusal::kNone:
+            break;
+    }
+}
+
+// The reference's conversion of an input, made once; with -p over more than
+// 256 colours it needs the program's table, and is made again with each
+// run's (they choose the same one).
+struct Reference {
+    const Bytes& file;
+    ref::Options options;
+    ref::Result plain;
+    std::optional<ref::Result> nearest;
+    int32_t nearestEntries = 0;
+};
+
+Reference referenceFor(const Bytes& file, const fuzzopt::Options& options) {
+    const ref::Options refOptions{.multiPalette = options.multiPalette,
+                                  .sharedPalette = options.sharedPalette};
+    return Reference{file, refOptions, ref::convert(file, refOptions), std::nullopt, 0};
+}
+
+bool needsProgramTable(const Reference& reference) {
+    return reference.options.sharedPalette && !reference.options.multiPalette &&
+           reference.plain.refusal == ref::Refusal::kNone && !reference.plain.sharedExact;
+}
+
+void compareWithReference(Reference& reference, const Run& run, const std::string& inputPath) {
+    const ref::Result* want = &reference.plain;
+    const bool programTable = needsProgramTable(reference);
+    if (programTable) {
+        // The table and the entries it uses are the program's; the mapping of
+        // every pixel onto them is checked.
+        if (run.result != 1) differs("the program refuses what the reference converts", run, *want);
+        if (!reference.nearest || reference.nearest->headerPalette != run.avi.headerPalette ||
+            reference.nearestEntries != run.sharedColours) {
+            reference.nearest = ref::convert(reference.file, reference.options,
+                                             &run.avi.headerPalette, run.sharedColours);
+            reference.nearestEntries = run.sharedColours;
+        }
+        want = &*reference.nearest;
+    }
+    if (want->refusal != ref::Refusal::kNone) return compareRefusal(run, *want, inputPath);
+    if (run.result != 1) differs("the program refuses what the reference converts", run, *want);
+    if (run.frames != want->frames || run.paletteChanges != want->paletteChanges)
+        differs("frame or palette-change count differs from the reference", run, *want);
+    if (run.width != want->width || run.height != want->height)
+        differs("frame size differs from the reference", run, *want);
+    if (!programTable && run.avi.headerPalette != want->headerPalette)
+        differs("header colour table differs from the reference", run, *want);
+    if (chunksOf(run.avi) != want->chunks)
+        differs("movie chunks differ from the reference", run, *want);
 }
 
 // ---- Animations: frames whose pixels are known ----
@@ -208,6 +341,13 @@ Animation animationFrom(const uint8_t* data, size_t size) {
         rmw::appendFrame(animation.file, picture, animation.tables.back(), frameStyle);
         animation.pictures.push_back(std::move(picture));
     }
+    // The scan's choices from all the description's bytes, since its option
+    // byte fills the whole header.
+    uint32_t hash = 2166136261u;
+    for (size_t i = 0; i < size; ++i)
+        hash = (hash ^ data[i]) * 16777619u;
+    animation.file[fuzzopt::kScanByteOffset] = static_cast<uint8_t>(hash);
+    animation.file[fuzzopt::kRunByteOffset] = static_cast<uint8_t>(hash >> 8);
     return animation;
 }
 
@@ -219,189 +359,307 @@ int squaredDistance(const PaletteEntry& one, const PaletteEntry& other) {
 }
 
 // Through one shared table each pixel shows the table's entry nearest to its
-// own colour: the colour itself when the table is exact (no warning).
-void checkSharedColours(const Animation& animation, const ParsedAvi& avi, size_t frame,
-                        const std::vector<uint8_t>& pixels, int result) {
-    const bool exact = gState.warningText.empty();
+// own colour: the colour itself when the table is exact (no warning). The
+// nearest distance is found once per colour index of the frame's own table.
+void checkSharedColours(const Animation& animation, const Run& run, size_t frame,
+                        const std::vector<uint8_t>& pixels) {
+    const bool exact = run.warningText.empty();
     const Palette& own = animation.tables[frame];
+    const Palette& shared = run.avi.headerPalette;
+    std::array<int, kPaletteEntries> nearestOf;
+    nearestOf.fill(-1);
     for (size_t i = 0; i < pixels.size(); ++i) {
-        const PaletteEntry& want = own[animation.pictures[frame].pixels[i]];
-        const int got = squaredDistance(want, avi.headerPalette[pixels[i]]);
-        int nearest = got;
-        for (const PaletteEntry& entry : avi.headerPalette)
-            nearest = std::min(nearest, squaredDistance(want, entry));
-        if (got != nearest || (exact && got != 0))
-            broken("a pixel is not shown in the shared table's nearest colour", result);
+        const uint8_t index = animation.pictures[frame].pixels[i];
+        const PaletteEntry& want = own[index];
+        if (nearestOf[index] < 0) {
+            nearestOf[index] = squaredDistance(want, shared[0]);
+            for (const PaletteEntry& entry : shared)
+                nearestOf[index] = std::min(nearestOf[index], squaredDistance(want, entry));
+        }
+        const int got = squaredDistance(want, shared[pixels[i]]);
+        if (got != nearestOf[index] || (exact && got != 0))
+            broken("a pixel is not shown in the shared table's nearest colour", run);
     }
 }
 
-void checkPixels(const Animation& animation, int result, bool sharedPalette) {
-    if (result != 1) broken("an animation did not convert", result);
-    const ParsedAvi avi = parseAvi(rmw::readFile(workspace().output));
+void checkPixels(const Animation& animation, const Run& run, bool sharedPalette) {
+    if (run.result != 1) broken("an animation did not convert", run);
     size_t frame = 0;
-    for (const MovieChunk& chunk : avi.movie) {
+    for (const MovieChunk& chunk : run.avi.movie) {
         if (chunk.code != "00dc") continue;
-        if (frame == animation.pictures.size()) broken("more frames than pictures", result);
+        if (frame == animation.pictures.size()) broken("more frames than pictures", run);
         const rmw::Picture& picture = animation.pictures[frame++];
         std::vector<uint8_t> pixels;
         if (!decodeRle8(chunk.data, picture.width, picture.height, pixels))
-            broken("a frame does not decode", result);
-        if (sharedPalette && avi.movie.size() == animation.pictures.size()) {
-            checkSharedColours(animation, avi, frame - 1, pixels, result);
+            broken("a frame does not decode", run);
+        if (sharedPalette && run.avi.movie.size() == animation.pictures.size()) {
+            checkSharedColours(animation, run, frame - 1, pixels);
         } else if (pixels != picture.pixels) {
-            broken("decoded pixels differ from the picture", result);
+            broken("decoded pixels differ from the picture", run);
         }
     }
-    if (frame != animation.pictures.size()) broken("fewer frames than pictures", result);
+    if (frame != animation.pictures.size()) broken("fewer frames than pictures", run);
 }
 
-// ---- Every kernel, every window ----
+// ---- The frame scan with the chosen kernel and sizes ----
 
-// What the frame scan leaves: its result, the counters, the bytes written.
-struct ScanOutcome {
-    int result = 0;
-    std::string errorText;
-    int32_t frames = 0;
-    int32_t paletteChanges = 0;
-    double encodedBytes = 0;
-    int64_t largestChunk = 0;
-    Bytes output;
-    Bytes scratch;
-    bool operator==(const ScanOutcome&) const = default;
-};
+// Windows, and buffers with the chunk writer's state, made once per size and
+// lent to every scan: a megabyte's allocation per scan would cost more than
+// the scans.
+uint8_t* windowOf(size_t size) {
+    static std::vector<std::unique_ptr<std::vector<uint8_t>>> made;
+    for (const auto& window : made) {
+        if (window->size() == size) return window->data();
+    }
+    made.push_back(std::make_unique<std::vector<uint8_t>>(size));
+    return made.back()->data();
+}
 
-// A window, a buffer and the chunk writer's state for one pair of sizes, made
-// once and lent to every scan: a megabyte's allocation per scan would cost
-// more than the scans.
-struct ScanBuffers {
-    std::vector<uint8_t> window;
+struct WriterBlocks {
     std::vector<uint8_t> buffer;
     ChunkWriterState chunks;
 };
 
-ScanBuffers& buffersFor(size_t window, size_t buffer) {
-    static std::vector<std::unique_ptr<ScanBuffers>> made;
-    for (const auto& buffers : made) {
-        if (buffers->window.size() == window && buffers->buffer.size() == buffer) return *buffers;
+WriterBlocks& writerBlocksOf(size_t size) {
+    static std::vector<std::unique_ptr<WriterBlocks>> made;
+    for (const auto& blocks : made) {
+        if (blocks->buffer.size() == size) return *blocks;
     }
-    made.push_back(std::make_unique<ScanBuffers>());
-    ScanBuffers& buffers = *made.back();
-    buffers.window.resize(window);
-    buffers.buffer.resize(buffer);
-    attachChunkWriter(buffers.chunks, buffer);
-    return buffers;
+    made.push_back(std::make_unique<WriterBlocks>());
+    WriterBlocks& blocks = *made.back();
+    blocks.buffer.resize(size);
+    attachChunkWriter(blocks.chunks, size);
+    return blocks;
 }
 
-ScanOutcome scanWith(const Rle8Kernel& kernel, size_t window, size_t buffer,
-                     const fuzzopt::Options& options) {
+// The input and output of the frame scan live in memory: a scan through a
+// tiny window seeks back for every row, and a seek on a file stream throws
+// its buffer away and reads it again.
+//
+// The input is a stream over the file's bytes that behaves as a file does,
+// where a memory stream of the C library does not: a seek past the end
+// succeeds, and the reads after it find the end.
+#if defined(__GLIBC__)
+constexpr bool kScanInputInMemory = true;
+#else
+constexpr bool kScanInputInMemory = false;
+#endif
+
+struct MemoryInput {
+    const Bytes* file = nullptr;
+    int64_t at = 0;
+};
+
+std::FILE* openInputStream(MemoryInput& memory) {
+#if defined(__GLIBC__)
+    static_assert(kScanInputInMemory);
+    cookie_io_functions_t functions{};
+    functions.read = [](void* cookie, char* to, size_t count) -> ssize_t {
+        auto& input = *static_cast<MemoryInput*>(cookie);
+        const auto size = static_cast<int64_t>(input.file->size());
+        const size_t got =
+            input.at >= size ? 0 : std::min(count, static_cast<size_t>(size - input.at));
+        std::copy_n(input.file->data() + input.at, got, to);
+        input.at += static_cast<int64_t>(got);
+        return static_cast<ssize_t>(got);
+    };
+    functions.seek = [](void* cookie, off64_t* offset, int whence) -> int {
+        auto& input = *static_cast<MemoryInput*>(cookie);
+        const int64_t from = whence == SEEK_SET   ? 0
+                             : whence == SEEK_CUR ? input.at
+                                                  : static_cast<int64_t>(input.file->size());
+        if (from + *offset < 0) {
+            errno = EINVAL;
+            return -1;
+        }
+        input.at = from + *offset;
+        *offset = input.at;
+        return 0;
+    };
+    functions.close = [](void*) { return 0; };
+    std::FILE* stream = fopencookie(&memory, "rb", functions);
+#else
+    // Elsewhere the file written for the whole program, through the C
+    // library's buffer.
+    std::FILE* stream = std::fopen(workspace().input.c_str(), "rb");
+#endif
+    if (stream == nullptr) {
+        std::perror("input stream");
+        std::abort();
+    }
+    return stream;
+}
+
+std::FILE* openBlockStream(std::vector<uint8_t>& block, size_t size) {
+    if (block.size() < size) block.resize(size);
+    std::FILE* stream = fmemopen(block.data(), size, "w+b");
+    if (stream == nullptr) {
+        std::perror("fmemopen");
+        std::abort();
+    }
+    return stream;
+}
+
+// The output block holds the largest file an input can give (a repeat
+// count's four bytes become up to 34, a frame of 2050 bytes brings a
+// 1036-byte palette change) with room to spare, so that no write fails; the
+// scratch block holds a 12-byte record for each of at most two chunks per
+// frame of at least 2050 bytes.
+std::FILE* openOutputStream(std::vector<uint8_t>& block, size_t inputSize) {
+    return openBlockStream(block, 16 * inputSize + (size_t{1} << 20));
+}
+
+std::FILE* openScratchStream(std::vector<uint8_t>& block, size_t inputSize) {
+    return openBlockStream(block, inputSize / 64 + 4096);
+}
+
+// The conversion as the program runs it between opening its files and closing
+// them, with the given kernel, window and buffer: with -p one pass building
+// the table as the frames come, and the two passes over again when the colours
+// do not fit it (or the two passes at once), then the index and the header's
+// sizes. The finished file is read back after a success.
+Run scanWith(const Bytes& file, const Rle8Kernel& kernel, const fuzzopt::ScanChoice& choice,
+             const fuzzopt::Options& options) {
     const Workspace& space = workspace();
     resetConversionState();
     gState.inputPath = space.input;
     gState.outputPath = space.scanOutput;
     gState.scratchPath = space.scanScratch;
-    std::FILE* input = std::fopen(space.input.c_str(), "rb");
-    std::FILE* output = std::fopen(space.scanOutput.c_str(), "wb");
-    std::FILE* scratch = std::fopen(space.scanScratch.c_str(), "wb");
-    if (input == nullptr || output == nullptr || scratch == nullptr) {
-        std::perror(space.root.c_str());
-        std::abort();
-    }
-    ScanBuffers& buffers = buffersFor(window, buffer);
+    MemoryInput memory{&file, 0};
+    std::FILE* input = openInputStream(memory);
+    static std::vector<uint8_t> outputBlock;
+    std::FILE* output = openOutputStream(outputBlock, file.size());
+    static std::vector<uint8_t> scratchBlock;
+    std::FILE* scratch = openScratchStream(scratchBlock, file.size());
     InputReader reader;
-    attachReader(reader, input, window, buffers.window.data());
-    OutputWriter writer;
-    attachWriter(writer, output, buffer, kMaxAviFileSize, buffers.buffer.data());
-    // The C library buffers the files again, so that tiny windows cost no call
-    // into the system per few bytes; the converter sees the same bytes.
+    attachReader(reader, input, choice.window, windowOf(choice.window));
+#if !defined(__GLIBC__)
     std::setvbuf(input, nullptr, _IOFBF, 1 << 16);
-    std::setvbuf(output, nullptr, _IOFBF, 1 << 16);
-    ChunkWriterState& chunks = buffers.chunks;
+#endif
+    WriterBlocks& blocks = writerBlocksOf(choice.buffer);
+    OutputWriter writer;
+    attachWriter(writer, output, choice.buffer, kMaxAviFileSize, blocks.buffer.data());
+    ChunkWriterState& chunks = blocks.chunks;
     chunks.stagingTooSmall = false;
     chunks.chunkSizesFilled = false;
     chunks.coding = Rle8Coding{kernel.takeBlocks, {}};
+
     SharedPalette shared;
-    if (options.sharedPalette) {
+    if (options.sharedPalette && !choice.twoPasses) {
+        shared.onePass = true;
+        shared.inUse = true;
+        shared.exact = true;
+    } else if (options.sharedPalette) {
         countFrameColours(reader, chunks, shared);
         chooseSharedTable(shared, options.multiPalette);
     }
-    ScanOutcome outcome;
-    outcome.result =
+    int result =
         scanFrames(reader, writer, chunks, scratch, options.dotInterval, options.multiPalette,
                    options.framesPerSecond, options.sharedPalette ? &shared : nullptr);
-    flushWriter(writer);
+    if (result == 0 && shared.onePassFailed) {
+        restartWriter(writer);
+        std::fclose(scratch);
+        scratch = openScratchStream(scratchBlock, file.size());
+        const int32_t framesShown = shared.framesShown;
+        countFrameColours(reader, chunks, shared, shared.tooManyColours);
+        chooseSharedTable(shared, options.multiPalette);
+        shared.framesShown = framesShown;
+        result = scanFrames(reader, writer, chunks, scratch, options.dotInterval,
+                            options.multiPalette, options.framesPerSecond, &shared);
+    }
+    if (result == 1) {
+        std::rewind(scratch);
+        result = finishAvi(writer, chunks, scratch);
+        if (result == 1 && !flushWriter(writer)) std::abort();
+    }
+    const int64_t end = writerPosition(writer);
     std::fclose(input);
     std::fclose(output);
     std::fclose(scratch);
-    outcome.errorText = gState.errorText;
-    outcome.frames = gState.frameCount;
-    outcome.paletteChanges = gState.paletteChangeCount;
-    outcome.encodedBytes = gState.totalEncodedBytes;
-    outcome.largestChunk = gState.largestChunk;
-    outcome.output = rmw::readFile(space.scanOutput);
-    outcome.scratch = rmw::readFile(space.scanScratch);
-    return outcome;
-}
-
-// The frame scan with every kernel in a small window and buffer (odd sizes,
-// just above a kernel's step, so that the kernels meet every edge; frames in
-// bands), and in normal ones; once more with a buffer too small for a kernel's
-// room and the staging too small for a row, so that frames go row by row and
-// word by word. All must be the same.
-void compareKernels(const fuzzopt::Options& options) {
-    const struct {
-        size_t window;
-        size_t buffer;
-        bool everyKernel;
-    } sizes[] = {{97, 71, true}, {size_t{1} << 20, size_t{1} << 20, true}, {97, 7, false}};
-    ScanOutcome first;
-    bool haveFirst = false;
-    for (const auto& size : sizes) {
-        for (const Rle8Kernel& kernel : kernelsForTesting()) {
-            const ScanOutcome outcome = scanWith(kernel, size.window, size.buffer, options);
-            if (!haveFirst) {
-                first = outcome;
-                haveFirst = true;
-            } else if (!(outcome == first)) {
-                std::printf("convert_fuzzer: kernel %s, window %zu, buffer %zu\n", kernel.name,
-                            size.window, size.buffer);
-                broken("kernels or windows disagree", outcome.result);
-            }
-            if (!size.everyKernel) break;
-        }
+    Run run = runFromState(
+        formatText("frame scan (kernel %s, window %zu, buffer %zu%s)", kernel.name, choice.window,
+                   choice.buffer, choice.twoPasses ? ", two passes" : ""),
+        result);
+    if (result == 1) {
+        // A second go writes over the first from the start; past its end the
+        // program cuts the file.
+        run.avi = parseAvi(Bytes(outputBlock.begin(), outputBlock.begin() + end));
     }
+    return run;
 }
 
-void writeInput(const uint8_t* data, size_t size) {
+// ---- The whole program ----
+
+Run convertWhole(const fuzzopt::Options& options) {
+    const Workspace& space = workspace();
+    resetConversionState();
+    const int result =
+        convertFile(space.input.c_str(), space.output.c_str(), true, options.dotInterval,
+                    options.multiPalette, options.framesPerSecond, options.sharedPalette);
+    Run run = runFromState("whole program", result);
+    std::error_code error;
+    if (!std::filesystem::is_empty(space.scratchDirectory, error) || error)
+        broken("a file is left in the temporary directory", run);
+    if (result == 1) {
+        if (!exists(space.output)) broken("success without an output file", run);
+        run.avi = parseAvi(rmw::readFile(space.output));
+        std::remove(space.output.c_str());
+    } else if (result == 0) {
+        if (exists(space.output)) broken("failure left an output file", run);
+    } else {
+        broken("result is neither 1 nor 0", run);
+    }
+    return run;
+}
+
+void writeInput(const Bytes& file) {
     const Workspace& space = workspace();
     std::FILE* input = std::fopen(space.input.c_str(), "wb");
-    if (input == nullptr || (size > 0 && std::fwrite(data, 1, size, input) != size) ||
+    if (input == nullptr ||
+        (!file.empty() && std::fwrite(file.data(), 1, file.size(), input) != file.size()) ||
         std::fclose(input) != 0) {
         std::perror(space.input.c_str());
         std::abort();
     }
 }
 
+uint8_t byteAt(const Bytes& file, size_t offset) {
+    return offset < file.size() ? file[offset] : 0;
+}
+
+void checkRun(const Run& run, Reference& reference, const Animation* animation,
+              const fuzzopt::Options& options) {
+    checkNo1099(run);
+    if (run.result == 1) checkFinishedAvi(run);
+    compareWithReference(reference, run, workspace().input);
+    if (animation != nullptr) checkPixels(*animation, run, options.sharedPalette);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const Workspace& space = workspace();
     const bool isAnimation = size > 0 && data[0] == kAnimationMark;
     Animation animation;
+    Bytes plainFile;
     if (isAnimation) {
         animation = animationFrom(data, size);
-        writeInput(animation.file.data(), animation.file.size());
     } else {
-        writeInput(data, size);
+        plainFile.assign(data, data + size);
     }
-    const fuzzopt::Options options = fuzzopt::decode(
-        isAnimation ? (size > 1 ? data[1] : 0)
-                    : (size > fuzzopt::kOptionByteOffset ? data[fuzzopt::kOptionByteOffset] : 0));
-    resetConversionState();
-    const int result =
-        convertFile(space.input.c_str(), space.output.c_str(), true, options.dotInterval,
-                    options.multiPalette, options.framesPerSecond, options.sharedPalette);
-    if (isAnimation) checkPixels(animation, result, options.sharedPalette);
-    checkOutcome(result);
-    compareKernels(options);
+    const Bytes& file = isAnimation ? animation.file : plainFile;
+    const fuzzopt::Options options = fuzzopt::decode(byteAt(file, fuzzopt::kOptionByteOffset));
+    const fuzzopt::ScanChoice choice = fuzzopt::decodeScan(byteAt(file, fuzzopt::kScanByteOffset),
+                                                           byteAt(file, fuzzopt::kRunByteOffset));
+    const std::vector<Rle8Kernel>& kernels = kernelsForTesting();
+    const Rle8Kernel& kernel = kernels[choice.kernel % kernels.size()];
+
+    // The file is what the whole program reads (and, without the C library's
+    // streams over memory, the frame scan too).
+    if (choice.wholeProgram || !kScanInputInMemory) writeInput(file);
+    Reference reference = referenceFor(file, options);
+    const Animation* pictures = isAnimation ? &animation : nullptr;
+    const Run scan = scanWith(file, kernel, choice, options);
+    checkRun(scan, reference, pictures, options);
+    if (choice.wholeProgram) checkRun(convertWhole(options), reference, pictures, options);
     return 0;
 }

@@ -1,6 +1,10 @@
 // Writes the fuzz target's seed corpus: valid animations of a few sizes and
-// styles, and one file per way a metafile can be malformed, the frame-level
-// faults both in the first frame and in the second.
+// styles; frames of every shape of row (empty rows anywhere, rows shorter and
+// longer than the width, runs on the edges of a pair and of a count word,
+// single pixels and pairs mixed), under several tables and with more colours
+// than one table holds, and with an empty row next to a window's edge; and
+// one file per way a metafile can be malformed, the frame-level faults both
+// in the first frame and in the second.
 //   make_fuzz_corpus DIR          writes the seeds into DIR
 //   make_fuzz_corpus --check DIR  fails unless DIR holds exactly these seeds
 #include <cstdio>
@@ -12,6 +16,7 @@
 #include <vector>
 
 #include "fuzz_options.h"
+#include "generated_frames.h"
 #include "rm_writer.h"
 
 namespace {
@@ -131,6 +136,149 @@ const std::vector<BadFrame> kBadFrames = {
      true},
 };
 
+// One valid frame from its rows' image words, each row closed by its
+// end-of-row word here.
+struct RowsFrame {
+    const char* name;
+    int32_t width;
+    int32_t height;
+    std::vector<Words> rows;
+};
+
+const Words kEmpty = {};
+
+const std::vector<RowsFrame> kRowsFrames = {
+    {"rows-empty-first", 3, 3, {kEmpty, {kPixel | 1, kPixel | 2, kPixel | 3}, {3, kColour | 7}}},
+    {"rows-empty-middle", 3, 3, {{kPixel | 1, kPixel | 2, kPixel | 3}, kEmpty, {3, kColour | 7}}},
+    {"rows-empty-last", 3, 3, {{kPixel | 1, kPixel | 2, kPixel | 3}, {3, kColour | 7}, kEmpty}},
+    {"rows-empty-many-together",
+     4,
+     6,
+     {{4, kColour | 1}, kEmpty, kEmpty, kEmpty, {kPixel | 2, 3, kColour | 4}, kEmpty}},
+    {"rows-all-empty", 5, 4, {kEmpty, kEmpty, kEmpty, kEmpty}},
+    {"rows-shorter-and-longer",
+     6,
+     4,
+     {{kPixel | 1}, {9, kColour | 2, kPixel | 3}, {2, kColour | 4}, {300, kColour | 5}}},
+    {"rows-runs-on-edges",
+     600,
+     6,
+     {{255, kColour | 1, 255, kColour | 2},
+      {256, kColour | 3, 256, kColour | 3},
+      {510, kColour | 4},
+      {511, kColour | 5},
+      {0x0FFF, kColour | 6},
+      {kPixel | 7, 2, kColour | 8, kPixel | 9, 1, kColour | 10, kPixel | 11}}},
+};
+
+Bytes rowsFrameFile(const RowsFrame& frame, uint8_t optionByte, uint8_t scanByte) {
+    Words words;
+    for (const Words& row : frame.rows) {
+        words.insert(words.end(), row.begin(), row.end());
+        words.push_back(kRowEnd);
+    }
+    Bytes bytes;
+    gen::appendWordFrame(bytes, frame.width, frame.height, kTableA, words);
+    bytes[fuzzopt::kOptionByteOffset] = optionByte;
+    bytes[fuzzopt::kScanByteOffset] = scanByte;
+    bytes[fuzzopt::kRunByteOffset] = fuzzopt::encodeRun(true, false);
+    return bytes;
+}
+
+// Generated files, with the options and the frame scan's kernel and sizes
+// they are converted with.
+struct GeneratedSeed {
+    const char* name;
+    uint32_t seed;
+    gen::FileShape shape;
+    uint8_t optionByte;
+    uint8_t scanByte;
+    uint8_t runByte;
+};
+
+gen::FileShape shapeOf(int frames, int32_t width, int32_t height, gen::WordMix mix = {}) {
+    gen::FileShape shape;
+    shape.frames = frames;
+    shape.width = width;
+    shape.height = height;
+    shape.mix = mix;
+    return shape;
+}
+
+gen::FileShape withTables(gen::FileShape shape, int tables, bool sharedColours, int newColours) {
+    shape.tables = tables;
+    shape.sharedColours = sharedColours;
+    shape.newColours = newColours;
+    return shape;
+}
+
+gen::FileShape withEdge(gen::FileShape shape, int frame, int32_t row, uint32_t distance,
+                        uint32_t multiple) {
+    shape.edgeFrame = frame;
+    shape.edgeRow = row;
+    shape.edgeDistance = distance;
+    shape.edgeMultiple = multiple;
+    return shape;
+}
+
+std::vector<GeneratedSeed> generatedSeeds() {
+    using fuzzopt::encode;
+    using fuzzopt::encodeRun;
+    using fuzzopt::encodeScan;
+    const gen::WordMix emptyRows{.allEmptyPercent = 10, .emptyRowPercent = 50};
+    const gen::WordMix shortAndLong{
+        .emptyRowPercent = 5, .shortRowPercent = 45, .longRowPercent = 45};
+    const gen::WordMix edgeRuns{.emptyRowPercent = 10, .edgeRunPercent = 90};
+    const gen::WordMix mixed{
+        .singlePixelPercent = 60, .edgeRunPercent = 20, .sameColourPercent = 50};
+    const gen::WordMix manyColours{.singlePixelPercent = 70, .edgeRunPercent = 5};
+    const uint8_t plain = encode(false, 0, 0);
+    const uint8_t multi = encode(true, 0, 0);
+    const uint8_t shared = encode(false, 0, 0, true);
+    const uint8_t both = encode(true, 0, 0, true);
+    const uint8_t quick = encodeRun(false, false);
+    return {
+        {"gen-empty-rows-plain-tiny", 11, shapeOf(3, 9, 12, emptyRows), plain, encodeScan(0, 0, 0),
+         quick},
+        {"gen-empty-rows-ssse3-bands", 12, shapeOf(4, 20, 16, emptyRows), plain,
+         encodeScan(1, 2, 2), quick},
+        {"gen-empty-rows-avx2-bands", 13, shapeOf(4, 40, 16, emptyRows), plain, encodeScan(2, 5, 3),
+         encodeRun(true, false)},
+        {"gen-short-long-rows", 21, shapeOf(3, 24, 10, shortAndLong), plain, encodeScan(1, 3, 4),
+         quick},
+        {"gen-edge-runs", 31, shapeOf(2, 700, 6, edgeRuns), plain, encodeScan(2, 6, 1), quick},
+        {"gen-edge-runs-large-window", 32, shapeOf(2, 700, 6, edgeRuns), plain, encodeScan(1, 7, 7),
+         encodeRun(true, false)},
+        {"gen-mixed-words", 41, shapeOf(5, 33, 9, mixed), plain, encodeScan(2, 1, 5), quick},
+        {"gen-tables-aba-m", 51, withTables(shapeOf(6, 16, 8), 2, false, 4), multi,
+         encodeScan(1, 4, 2), quick},
+        {"gen-tables-aba-p", 52, withTables(shapeOf(6, 16, 8), 2, true, 6), shared,
+         encodeScan(2, 3, 6), quick},
+        {"gen-tables-aba-p-two-passes", 53, withTables(shapeOf(6, 16, 8), 3, true, 6), shared,
+         encodeScan(0, 5, 5), encodeRun(false, true)},
+        {"gen-tables-aba-p-m", 54, withTables(shapeOf(6, 16, 8), 3, true, 6), both,
+         encodeScan(1, 2, 4), quick},
+        {"gen-over-256-colours-p", 61, withTables(shapeOf(6, 40, 12, manyColours), 6, true, 120),
+         shared, encodeScan(2, 6, 7), quick},
+        {"gen-over-256-colours-p-two-passes", 62,
+         withTables(shapeOf(6, 40, 12, manyColours), 6, true, 120), shared, encodeScan(1, 4, 1),
+         encodeRun(false, true)},
+        {"gen-over-256-colours-p-m", 63, withTables(shapeOf(6, 40, 12, manyColours), 6, true, 120),
+         both, encodeScan(0, 3, 5), quick},
+        // An empty row whose end-of-row word ends on, or just before, a
+        // multiple of the window (61 bytes, the whole program's too) or of a
+        // read piece.
+        {"gen-edge-empty-row-window-61", 71, withEdge(shapeOf(2, 12, 8), 0, 3, 0, 61), plain,
+         encodeScan(1, 4, 2), encodeRun(true, false)},
+        {"gen-edge-empty-row-window-61-before", 72, withEdge(shapeOf(2, 12, 8), 1, 2, 2, 61), plain,
+         encodeScan(2, 4, 3), encodeRun(true, false)},
+        {"gen-edge-empty-row-piece-32", 73, withEdge(shapeOf(3, 30, 8), 2, 5, 4, 32), plain,
+         encodeScan(2, 6, 1), quick},
+        {"gen-edge-empty-row-piece-16", 74, withEdge(shapeOf(2, 30, 8), 0, 1, 2, 16), plain,
+         encodeScan(1, 5, 0), quick},
+    };
+}
+
 std::map<std::string, Bytes> corpus() {
     std::map<std::string, Bytes> seeds;
     const uint8_t plain = fuzzopt::encode(false, 0, 0);
@@ -177,6 +325,19 @@ std::map<std::string, Bytes> corpus() {
         const Bytes second = twoByTwoFile();
         bytes.insert(bytes.end(), second.begin(), second.end());
         seeds["valid-misaligned-second-mark"] = bytes;
+    }
+
+    for (const RowsFrame& frame : kRowsFrames) {
+        seeds[frame.name] = rowsFrameFile(frame, plain, fuzzopt::encodeScan(0, 0, 0));
+        seeds[std::string(frame.name) + "-avx2"] =
+            rowsFrameFile(frame, plain, fuzzopt::encodeScan(2, 5, 3));
+    }
+    for (const GeneratedSeed& generated : generatedSeeds()) {
+        Bytes bytes = gen::randomMetafile(generated.seed, generated.shape);
+        bytes[fuzzopt::kOptionByteOffset] = generated.optionByte;
+        bytes[fuzzopt::kScanByteOffset] = generated.scanByte;
+        bytes[fuzzopt::kRunByteOffset] = generated.runByte;
+        seeds[generated.name] = bytes;
     }
 
     seeds["empty"] = {};

@@ -1,7 +1,8 @@
-// Runs every file of the given directories through the fuzz target once, in
-// name order, so that the corpus and the saved crash inputs are an ordinary
-// test with any compiler. A broken check aborts in the target; a directory
-// that does not exist is skipped, but a run with no input at all fails.
+// Runs every file of the given directories, and every file given itself,
+// through the fuzz target once, in name order, so that the corpus and the
+// saved crash inputs are an ordinary test with any compiler. A broken check
+// aborts in the target; a directory that does not exist is skipped, but a run
+// with no input at all fails.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +17,10 @@ int main(int argc, char** argv) {
     std::vector<fs::path> inputs;
     for (int i = 1; i < argc; ++i) {
         const fs::path directory = argv[i];
+        if (fs::is_regular_file(directory)) {
+            inputs.push_back(directory);
+            continue;
+        }
         if (!fs::is_directory(directory)) {
             std::printf("skipped %s: no such directory\n", argv[i]);
             continue;

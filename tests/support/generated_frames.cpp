@@ -116,12 +116,16 @@ std::vector<Palette> randomTables(std::mt19937& rng, const FileShape& shape) {
             tables.push_back(table);
         } else {
             tables.push_back(tables.back());
-            for (int i = 0; i < shape.newColours; ++i)
-                tables.back()[pick(rng, limit)] = freshColour();
+            for (int i = 0; i < shape.newColours; ++i) {
+                const PaletteEntry colour = freshColour();
+                tables.back()[pick(rng, limit)] = colour;
+            }
         }
         if (!shape.sharedColours) continue;
-        for (int i = 0; i < shape.duplicates; ++i)
-            tables.back()[pick(rng, limit)] = tables.back()[pick(rng, limit)];
+        for (int i = 0; i < shape.duplicates; ++i) {
+            const uint32_t from = pick(rng, limit);
+            tables.back()[pick(rng, limit)] = tables.back()[from];
+        }
     }
     return tables;
 }
@@ -158,7 +162,10 @@ rmw::Bytes randomMetafile(uint32_t seed, const FileShape& shape) {
     rmw::Bytes bytes;
     for (int frame = 0; frame < shape.frames; ++frame) {
         Rows rows = randomRows(rng, shape.width, shape.height, shape.mix);
-        const rmw::FrameStyle style{false, static_cast<uint16_t>(pick(rng, 2) * pick(rng, 256)),
+        // One draw a statement: the order of the draws is then the same for every compiler.
+        const uint32_t noisy = pick(rng, 2);
+        const uint32_t noise = pick(rng, 256);
+        const rmw::FrameStyle style{false, static_cast<uint16_t>(noisy * noise),
                                     static_cast<uint8_t>(pick(rng, 256))};
         const Palette& table =
             tables[frame == 0 ? 0 : pick(rng, static_cast<uint32_t>(tables.size()))];
@@ -188,8 +195,10 @@ rmw::Bytes randomMetafile(uint32_t seed, const FileShape& shape) {
         appendWordFrame(bytes, shape.width, shape.height, table, joined(rows), style);
     }
     // Filler, or filler and junk, may follow the last frame.
-    rmw::appendGap(bytes, static_cast<int>(pick(rng, static_cast<uint32_t>(shape.maxFiller) + 1)),
-                   static_cast<int>(pick(rng, 2) * pick(rng, 3)));
+    const auto filler = static_cast<int>(pick(rng, static_cast<uint32_t>(shape.maxFiller) + 1));
+    const uint32_t withJunk = pick(rng, 2);
+    const auto junk = static_cast<int>(withJunk * pick(rng, 3));
+    rmw::appendGap(bytes, filler, junk);
     return bytes;
 }
 
