@@ -2,9 +2,11 @@
 // write over the input, and leaving no scratch or partial file behind.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -14,6 +16,8 @@
 #include <unistd.h>
 
 #include "conversion_fixture.h"
+#include "conversion_state.h"
+#include "driver/convert_file.h"
 #include "platform/file_system.h"
 #include "process_runner.h"
 #include "skip_notes.h"
@@ -404,6 +408,154 @@ TEST(Driver, InterruptWhileWaitingKeepsTheExistingOutput) {
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
         EXPECT_TRUE(space.scratchLeft().empty());
         EXPECT_EQ(space.contents("anim.avi"), kOldContents);
+    }
+}
+
+// Frames of noise in 256 x 256: about 2.6 MB of AVI, more than every buffer
+// of the run holds.
+rmw::Bytes noisyAnimation() {
+    rmw::Bytes bytes;
+    uint32_t state = 1;
+    for (int frame = 0; frame < 40; ++frame) {
+        rmw::Picture picture{256, 256, std::vector<uint8_t>(256 * 256)};
+        for (uint8_t& pixel : picture.pixels) {
+            state = state * 1664525u + 1013904223u;
+            pixel = static_cast<uint8_t>(state >> 24);
+        }
+        rmw::appendFrame(bytes, picture, rmw::makePalette(1));
+    }
+    return bytes;
+}
+
+// An output that names standard output, or that cannot seek, gets the AVI as
+// a stream: after what the stream holds where it appends, with nothing else
+// in it (the console's text goes to standard error), and nothing at all from
+// a run that fails.
+TEST(Driver, StreamsGetTheAviAsTheyAre) {
+    Workspace space;
+    const rmw::Bytes noise = noisyAnimation();
+    rmw::writeFile(space.dir.file("noise.rm"), noise);
+    rmw::writeFile(space.dir.file("cut.rm"), rmw::Bytes(noise.begin(), noise.end() - 1000));
+    mkfifo(space.dir.file("fifo.avi").c_str(), 0600);
+    symlink("/dev/stdout", space.dir.file("stdout.avi").c_str());
+    ASSERT_EQ(space.run({"-q", "-m", "noise", "file.avi"}).exitStatus, 0);
+    const rmw::Bytes avi = rmw::readFile(space.dir.file("file.avi"));
+    ASSERT_GT(avi.size(), size_t{2} << 20);
+    const struct {
+        const char* commandLine;  // got.avi is what the stream received
+        int status;
+        const char* before;  // what got.avi held before the AVI
+        bool statistics;     // on standard error
+    } cases[] = {
+        {"printf 'log\\n' > got.avi; $K -y -m noise /dev/stdout >> got.avi", 0, "log\n", true},
+        {"$K -m -y noise /dev/fd/1 > got.avi", 0, "", true},
+        {"$K -q -y -m noise /proc/self/fd/1 | cat > got.avi", 0, "", false},
+        {"$K -m -y noise stdout.avi | cat > got.avi", 0, "", true},
+        {"cat fifo.avi > got.avi & $K -q -y -m noise fifo.avi; s=$?; wait; exit $s", 0, "", false},
+        {"$K -q -y -m cut /dev/stdout | cat > got.avi", 1, "", false},
+        {"cat fifo.avi > got.avi & $K -q -y -m cut fifo.avi; s=$?; wait; exit $s", 1, "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.commandLine);
+        rmw::writeFile(space.dir.file("case.sh"),
+                       rmw::Bytes(c.commandLine, c.commandLine + std::strlen(c.commandLine)));
+        std::remove(space.dir.file("got.avi").c_str());
+        const int status =
+            runShell("cd '" + space.dir.path + "' && TMPDIR='" + space.scratchDir + "' K='" +
+                     KESTRUP_BINARY_PATH + "' bash -o pipefail case.sh 2>err.txt");
+        EXPECT_EQ(status, c.status);
+        rmw::Bytes expected(c.before, c.before + std::strlen(c.before));
+        if (c.status == 0) expected.insert(expected.end(), avi.begin(), avi.end());
+        EXPECT_EQ(rmw::readFile(space.dir.file("got.avi")), expected);
+        EXPECT_EQ(space.contents("err.txt").find("statistics:") != std::string::npos, c.statistics);
+        EXPECT_TRUE(space.scratchLeft().empty());
+    }
+}
+
+// The conversion with -p reads its input more than once. An input changed
+// between the passes (by a hook the conversion calls there) fails the run and
+// leaves no output: changes its size or time shows, and frames the first pass
+// did not count. A run that meets an input it cannot read after the first go
+// names what this go found, as a run from the start would.
+// One frame using every index of its own table: 256 colours a frame, so that
+// the conversion in one pass gives up after the first frame.
+rmw::Bytes manyColourFrame(uint32_t seed) {
+    rmw::Picture picture{16, 16, std::vector<uint8_t>(256)};
+    for (size_t i = 0; i < picture.pixels.size(); ++i)
+        picture.pixels[i] = static_cast<uint8_t>(i * seed);
+    rmw::Bytes bytes;
+    rmw::appendFrame(bytes, picture, rmw::makePalette(seed));
+    return bytes;
+}
+
+// What the hook does to the input: bytes written at a place (-1: appended),
+// its size and time kept or not.
+struct InputChange {
+    std::string path;
+    rmw::Bytes bytes;
+    ptrdiff_t at = -1;
+    bool keepStamp = false;
+} gChange;
+
+void setModified(const std::string& path, const timespec& modified) {
+    const timespec times[2] = {modified, modified};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+void changeInputBetweenPasses() {
+    struct stat before;
+    stat(gChange.path.c_str(), &before);
+    rmw::Bytes contents = rmw::readFile(gChange.path);
+    if (gChange.at < 0) contents.insert(contents.end(), gChange.bytes.begin(), gChange.bytes.end());
+    if (gChange.at >= 0)
+        std::copy(gChange.bytes.begin(), gChange.bytes.end(), contents.begin() + gChange.at);
+    rmw::writeFile(gChange.path, contents);
+    if (gChange.keepStamp) setModified(gChange.path, before.st_mtim);
+}
+
+TEST(Driver, InputChangedBetweenPasses) {
+    const rmw::Bytes frame = manyColourFrame(1);
+    const auto frameSize = static_cast<ptrdiff_t>(frame.size());
+    const std::string kChanged = " changed while it was being converted.";
+    const struct {
+        const char* output;  // out.avi: a first go, then two passes; /dev/null: two passes
+        InputChange change;  // none without bytes
+        std::string error;   // after the input's path; "" for success
+    } cases[] = {
+        {"out.avi", {}, ""},
+        {"/dev/null", {}, ""},
+        {"out.avi", {"", manyColourFrame(9)}, kChanged},
+        {"/dev/null", {"", manyColourFrame(9)}, kChanged},
+        {"/dev/null", {"", manyColourFrame(11), 0}, kChanged},
+        {"/dev/null", {"", manyColourFrame(7), 3 * frameSize, true}, kChanged},
+        {"out.avi", {"", rmw::Bytes(64, 0x5A), 0, true}, "\" is not a valid raster metafile"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.output) + ", changed at " + std::to_string(c.change.at));
+        TempDir dir;
+        const std::string input = dir.file("in.rm");
+        const std::string output = c.output[0] == '/' ? c.output : dir.file(c.output);
+        // Three frames, then junk as long as one more frame.
+        rmw::Bytes bytes;
+        for (uint32_t seed : {1u, 3u, 5u}) {
+            const rmw::Bytes another = manyColourFrame(seed);
+            bytes.insert(bytes.end(), another.begin(), another.end());
+        }
+        rmw::appendGap(bytes, static_cast<int>(frameSize % 4 / 2), static_cast<int>(frameSize / 4));
+        rmw::writeFile(input, bytes);
+        setModified(input, timespec{time(nullptr) - 1, 0});  // a change shows within a tick
+        gChange = c.change;
+        gChange.path = input;
+        gBetweenInputPasses = c.change.bytes.empty() ? nullptr : changeInputBetweenPasses;
+        resetConversionState();
+        const int result = convertFile(input.c_str(), output.c_str(), true, 0, false, 10.0, true);
+        gBetweenInputPasses = nullptr;
+        EXPECT_EQ(result, c.error.empty() ? 1 : 0);
+        const std::string prefix = c.error == kChanged ? "Input file " + input : "\"" + input;
+        EXPECT_EQ(gState.errorText, c.error.empty() ? "" : prefix + c.error);
+        if (output != c.output) {
+            EXPECT_EQ(fileExists(output), c.error.empty());
+        }
     }
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 
 #include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -178,6 +180,128 @@ TEST(Faults, UnwritableDirectories) {
         EXPECT_EQ(directoryEntries(space.dir.file("locked")), std::vector<std::string>{"old.avi"});
         EXPECT_FALSE(fileExists(space.dir.file("anim.avi")));
         EXPECT_TRUE(directoryEntries(space.scratchDir).empty());
+    }
+}
+
+// A file another user may write, in a directory that takes no new file, is
+// written in place: the very file that was checked. A link to a metafile of
+// the user's own, put in its place while the run waits for its answer or
+// while it converts (its input, a pipe, held back meanwhile), is never
+// written through: the run refuses the link, or writes the file it checked.
+// Put before a command line, makes "$U" run what follows it as another user.
+const char kAsAnotherUser[] = "U='setpriv --reuid=65534 --regid=65534 --clear-groups' && ";
+
+TEST(Faults, InPlaceOutputIsTheFileChecked) {
+    if (geteuid() != 0 || !haveProgram("setpriv")) {
+        GTEST_SKIP() << skipNote("root and setpriv are needed to act as two users");
+    }
+    const char kSwap[] =
+        "mv locked/old.avi locked/moved.avi && ln -s ../precious.rm locked/old.avi";
+    const char kWaitForCopy[] =
+        "for i in $(seq 1000); do ls tmp | grep -q kesavi && break; sleep 0.01; done";
+    const struct {
+        std::string commandLine;
+        int status;
+        const char* message;  // the error report begins so
+    } cases[] = {
+        {std::string("(for i in $(seq 1000); do [ -s question.txt ] && break; sleep 0.01; done; ") +
+             kSwap + "; echo y) | $U $K -q anim locked/old.avi >question.txt",
+         1, "Could not open file locked/old.avi for writing.\nToo many levels of symbolic links\n"},
+        {std::string("{ (head -c 50000 anim.rm; ") + kWaitForCopy + "; " + kSwap +
+             "; tail -c +50001 anim.rm) >pipe.rm & } ; { $U $K -q -y pipe locked/old.avi; s=$?; "
+             "kill $! 2>/dev/null; (exit $s); }",
+         0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.commandLine);
+        Workspace space;
+        std::string err;
+        ASSERT_EQ(space.shell("$K -q -y anim whole.avi", &err), 0);
+        const rmw::Bytes animation = rmw::readFile(space.dir.file("anim.rm"));
+        rmw::writeFile(space.dir.file("precious.rm"), animation);
+        chown(space.dir.file("precious.rm").c_str(), 65534, 65534);
+        mkfifo(space.dir.file("pipe.rm").c_str(), 0666);
+        mkdir(space.dir.file("locked").c_str(), 0755);
+        rmw::writeFile(space.dir.file("locked/old.avi"), {1, 2, 3});
+        chmod(space.dir.file("locked/old.avi").c_str(), 0666);
+        EXPECT_EQ(space.shell(kAsAnotherUser + c.commandLine, &err), c.status);
+        const std::string report = c.status == 0 ? "" : kReport + std::string(c.message);
+        EXPECT_EQ(err.substr(0, report.size()), report);
+        EXPECT_EQ(rmw::readFile(space.dir.file("precious.rm")), animation);
+        const rmw::Bytes moved =
+            c.status == 0 ? rmw::readFile(space.dir.file("whole.avi")) : rmw::Bytes({1, 2, 3});
+        EXPECT_EQ(rmw::readFile(space.dir.file("locked/moved.avi")), moved);
+        EXPECT_TRUE(directoryEntries(space.scratchDir).empty());
+    }
+}
+
+// Small file systems of their own, in a mount namespace of this process's
+// own, unmounted at the end.
+struct SmallFileSystems {
+    std::vector<std::string> mounted;
+    bool mount(const std::string& path, const char* size) {
+        mkdir(path.c_str(), 0755);
+        if (::mount("tmpfs", path.c_str(), "tmpfs", 0, size) != 0) return false;
+        mounted.push_back(path);
+        return true;
+    }
+    ~SmallFileSystems() {
+        for (const std::string& path : mounted)
+            umount2(path.c_str(), MNT_DETACH);
+    }
+};
+
+// Disks that fill, each a small file system: a file written over in place
+// keeps its bytes when the AVI does not fit on its disk, and so does every
+// output when the temporary directory fills.
+TEST(Faults, FullFileSystems) {
+    if (geteuid() != 0 || !haveProgram("setpriv")) {
+        GTEST_SKIP() << skipNote("root and setpriv are needed to mount and to act as a user");
+    }
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr)) {
+        GTEST_SKIP() << skipNote("no mount namespace here");
+    }
+    Workspace space;
+    SmallFileSystems disks;
+    ASSERT_TRUE(disks.mount(space.dir.file("small"), "size=64k") &&
+                disks.mount(space.dir.file("large"), "size=4m") &&
+                disks.mount(space.dir.file("smalltmp"), "size=64k"));
+    chmod(space.dir.file("smalltmp").c_str(), 0777);
+    std::string err;
+    ASSERT_EQ(space.shell("$K -q -y anim whole.avi", &err), 0);
+    const rmw::Bytes oldBytes = {1, 2, 3};
+    const struct {
+        const char* commandLine;  // "$U" runs the converter as another user
+        const char* output;
+        int status;
+        const char* message;  // the error report begins so
+    } cases[] = {
+        {"$U $K -q -y anim small/old.avi", "small/old.avi", 1,
+         "i/o error writing to \"small/old.avi\".\nNo space left on device\n"},
+        {"$K -q -y anim small/old.avi", "small/old.avi", 1,
+         "i/o error writing to \"small/old.avi\".\nNo space left on device\n"},
+        {"TMPDIR=smalltmp $U $K -q -y anim large/old.avi", "large/old.avi", 1,
+         "i/o error writing to temp file \"smalltmp/kesavi"},
+        {"$U $K -q -y anim large/old.avi", "large/old.avi", 0, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.commandLine);
+        for (const char* disk : {"small", "large"}) {
+            chmod(space.dir.file(disk).c_str(), 0755);
+            rmw::writeFile(space.dir.file(disk) + "/old.avi", oldBytes);
+            chmod((space.dir.file(disk) + "/old.avi").c_str(), 0666);
+            chmod(space.dir.file(disk).c_str(), 0555);
+        }
+        EXPECT_EQ(space.shell(kAsAnotherUser + std::string(c.commandLine), &err), c.status);
+        const std::string report = c.status == 0 ? "" : kReport + std::string(c.message);
+        EXPECT_EQ(err.substr(0, report.size()), report);
+        EXPECT_EQ(rmw::readFile(space.dir.file(c.output)),
+                  c.status == 0 ? rmw::readFile(space.dir.file("whole.avi")) : oldBytes);
+        for (const char* disk : {"small", "large"}) {
+            EXPECT_EQ(directoryEntries(space.dir.file(disk)), std::vector<std::string>{"old.avi"});
+        }
+        EXPECT_TRUE(directoryEntries(space.scratchDir).empty());
+        EXPECT_TRUE(directoryEntries(space.dir.file("smalltmp")).empty());
     }
 }
 

@@ -74,8 +74,8 @@ constexpr const char* kUsageText =
 
 }  // namespace
 
-void printBanner() {
-    std::printf("kestrup Version %s [%s]\n%s\n", kVersionText, kBuildDate, kNoticeText);
+void printBanner(std::FILE* console) {
+    std::fprintf(console, "kestrup Version %s [%s]\n%s\n", kVersionText, kBuildDate, kNoticeText);
 }
 
 void printUsage() {
@@ -91,14 +91,14 @@ int averageCompression(double totalEncodedBytes, int frameCount, int width, int 
     return static_cast<int32_t>(truncateToField((1.0 - ratio) * 100.0));
 }
 
-void reportStatistics() {
+void reportStatistics(std::FILE* console) {
     // With -p, one line more after the palette changes.
     const std::string sharedLine =
         gState.sharedPalette
             ? formatText("Colors in shared palette:     %d\n", gState.sharedPaletteColours)
             : std::string();
     writeConsoleText(
-        stdout,
+        console,
         formatText("\n%s statistics:\n"
                    "--------------------------------------\n"
                    "Number of frames:             %d\n"

@@ -1,14 +1,17 @@
 // What the program prints on the console: banner, usage, statistics, reports.
 #pragma once
 
-// "kestrup Version ..." with the build date and a notice line, on standard output.
-void printBanner();
+#include <cstdio>
+
+// "kestrup Version ..." with the build date and a notice line, on console
+// (standard output, or standard error when that is the output).
+void printBanner(std::FILE* console = stdout);
 
 // The usage text, on standard output.
 void printUsage();
 
-// The statistics block of a finished conversion, from gState, on standard output.
-void reportStatistics();
+// The statistics block of a finished conversion, from gState, on console.
+void reportStatistics(std::FILE* console = stdout);
 
 // The pending gState.errorText as an error report on standard error; nothing
 // when the text is empty.

@@ -6,6 +6,8 @@
 #include "cli/console_reports.h"
 #include "conversion_state.h"
 #include "driver/convert_file.h"
+#include "driver/file_naming.h"
+#include "driver/output_file.h"
 #include "platform/console.h"
 #include "platform/file_system.h"
 
@@ -42,15 +44,20 @@ int runKestrup(int argc, const char* const* argv) {
         setErrorText("No input file specified.");
         return fail();
     }
+    // An AVI written to standard output gets nothing else there: what would
+    // go with it goes to standard error.
+    std::FILE* const console =
+        namesStandardOutput(outputPathFor(options.inputName, options.outputName)) ? stderr : stdout;
     if (!options.quiet) {
-        printBanner();
-        writeConsoleText(stdout, formatText("Converting \"%s\"...\n", options.inputName));
+        printBanner(console);
+        writeConsoleText(console, formatText("Converting \"%s\"...\n", options.inputName));
     }
     if (!convertFile(options.inputName, options.outputName, options.noPrompt, options.dotInterval,
-                     options.multiPalette, options.framesPerSecond, options.sharedPalette)) {
+                     options.multiPalette, options.framesPerSecond, options.sharedPalette,
+                     console)) {
         return fail();
     }
     printWarningReport();
-    if (!options.quiet) reportStatistics();
+    if (!options.quiet) reportStatistics(console);
     return kExitSuccess;
 }

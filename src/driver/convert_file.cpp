@@ -54,8 +54,31 @@ int inputNotOpened(const char* inputName) {
 
 }  // namespace
 
+void (*gBetweenInputPasses)() = nullptr;
+
+namespace {
+
+// Every pass over the input but the last is followed by this.
+void endInputPass() {
+    if (gBetweenInputPasses != nullptr) gBetweenInputPasses();
+}
+
+// The input is read more than once in parts: the first frame, bands of rows
+// read again, and with -p every frame. An input that changed meanwhile (grew,
+// shrank, or was written at all) may have given a mix of its old and new
+// bytes, or frames the first pass did not count; the run fails rather than
+// give that as the conversion, also when the mix is what the scan refused.
+int refuseChangedInput(std::FILE* input, const FileStamp& before, bool uncountedFrames) {
+    FileStamp now;
+    if (!uncountedFrames && readFileStamp(input, now) && now == before) return 1;
+    setErrorText("Input file %s changed while it was being converted.", gState.inputPath.c_str());
+    return 0;
+}
+
+}  // namespace
+
 int convertFile(const char* inputName, const char* outputName, bool noPrompt, int dotInterval,
-                bool multiPalette, double framesPerSecond, bool sharedPalette) {
+                bool multiPalette, double framesPerSecond, bool sharedPalette, std::FILE* console) {
     InterruptCleanup interruptCleanup;
     OutputPlan plan;
     CreatedFile scratchFile;
@@ -74,26 +97,20 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
 
     input.stream = openFile(gState.inputPath, "rb");
     if (input.stream == nullptr) return inputNotOpened(inputName);
+    FileStamp inputStamp;
+    const bool inputStamped = readFileStamp(input.stream, inputStamp);
     // A pipe or a device would give its bytes once, or different ones the second time.
-    if (sharedPalette && !isRegularFile(input.stream)) {
+    if (sharedPalette && !inputStamped) {
         setErrorText("The -p option reads %s twice, which only a regular file allows.",
                      gState.inputPath.c_str());
         return 0;
     }
-    if (isSameFile(input.stream, gState.outputPath)) {
-        setErrorText("Output file %s is the same file as the input.", gState.outputPath.c_str());
-        return 0;
-    }
-    if (isRasterMetafile(gState.outputPath)) {
-        setErrorText("Output file %s is a raster metafile; it is not replaced.",
-                     gState.outputPath.c_str());
-        return 0;
-    }
-    if (pathExists(gState.outputPath) && !noPrompt && !askOverwrite(gState.outputPath)) {
+    if (!examineOutput(plan, input.stream)) return 0;
+    if (pathExists(gState.outputPath) && !noPrompt && !askOverwrite(gState.outputPath, console)) {
         return 0;  // declined: no message, the existing file untouched
     }
 
-    if (!openOutput(plan, output, outputFile)) return 0;
+    if (!openOutput(plan, input.stream, output, outputFile)) return 0;
     // The window and the buffer share one block, which the system may back with
     // a large page; without the block, each is allocated on its own.
     const LargeBlock ioBlock = allocateLargeBlock(kInputWindowSize + kOutputBufferSize);
@@ -110,27 +127,35 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     // run's own, which can be emptied; else, and after that first go, a first
     // pass counts the colours and chooses the table.
     SharedPalette shared;
+    bool counted = false;
     if (sharedPalette && plan.way != OutputWay::kDirect) {
         shared.onePass = true;
         shared.inUse = true;
         shared.exact = true;
     } else if (sharedPalette) {
         countFrameColours(reader, chunks, shared);
+        counted = true;
+        endInputPass();
         chooseSharedTable(shared, multiPalette);
     }
     int result = scanFrames(reader, writer, chunks, scratchWriter.stream, dotInterval, multiPalette,
                             framesPerSecond, sharedPalette ? &shared : nullptr);
     bool restarted = false;
     if (result == 0 && shared.onePassFailed) {
+        endInputPass();
         restartWriter(writer);
         restarted = true;
         if (!emptyFile(scratchWriter.stream)) {
             result = tempFileWriteError(gState.scratchPath, lastSystemError());
         } else {
             const int32_t framesShown = shared.framesShown;
-            countFrameColours(reader, chunks, shared, shared.tooManyColours);
+            countFrameColours(reader, chunks, shared);
+            counted = true;
+            endInputPass();
             chooseSharedTable(shared, multiPalette);
             shared.framesShown = framesShown;
+            // A message about a frame names the frame of this go, not of the first.
+            gState.frameCount = 0;
             result = scanFrames(reader, writer, chunks, scratchWriter.stream, dotInterval,
                                 multiPalette, framesPerSecond, &shared);
         }
@@ -157,8 +182,14 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     }
     // A conversion written to the temporary directory failed there, not at
     // the output, which it has not touched.
-    if (result == 0 && writer.failed && plan.way == OutputWay::kCopied) {
+    if (result == 0 && writer.failed &&
+        (plan.way == OutputWay::kCopied || plan.way == OutputWay::kStreamed)) {
         tempFileWriteError(plan.tempPath, writer.error);
+    }
+    if (inputStamped && !writer.failed &&
+        !refuseChangedInput(input.stream, inputStamp,
+                            result == 1 && counted && gState.frameCount > shared.framesCounted)) {
+        result = 0;
     }
     if (result == 1) result = deliverOutput(plan, output, outputFile);
     return result;

@@ -14,9 +14,13 @@ bool isRasterMetafile(const std::string& path) {
     return file.stream != nullptr && beginsWithFrameMark(file.stream);
 }
 
+bool namesStandardOutput(const std::string& outputPath) {
+    return descriptorNamedBy(outputPath) == kStandardOutputDescriptor;
+}
+
 namespace {
 
-// The conversion of an output that is copied over once complete.
+// The conversion of an output that is copied over or to once complete.
 constexpr const char* kCopyPrefix = "kesavi";
 // The copy reads and writes this much at a time.
 constexpr size_t kCopyPieceSize = size_t{256} << 10;
@@ -31,6 +35,29 @@ int outputWriteError(const SystemError& error) {
     setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
     addErrorReason(error);
     return 0;
+}
+
+// Refuses an output that is the input itself or a raster metafile: the file
+// at the output's path, or held, the output already open in place. Returns 1,
+// or 0 with the message.
+int refuseInputOrMetafile(const OutputPlan& plan, std::FILE* input, std::FILE* held) {
+    if (held != nullptr ? isSameOpenFile(input, held) : isSameFile(input, plan.target)) {
+        setErrorText("Output file %s is the same file as the input.", gState.outputPath.c_str());
+        return 0;
+    }
+    bool metafile = false;
+    if (held == nullptr) {
+        metafile = isRasterMetafile(plan.target);
+    } else {
+        metafile = beginsWithFrameMark(held);  // a file that may not be read is not read
+        std::clearerr(held);
+    }
+    if (metafile) {
+        setErrorText("Output file %s is a raster metafile; it is not replaced.",
+                     gState.outputPath.c_str());
+        return 0;
+    }
+    return 1;
 }
 
 // Creates the file beside the output; false when there is none.
@@ -63,6 +90,33 @@ bool openOutputInPlace(OutputPlan& plan, StreamOwner& output, CreatedFile& outpu
     return true;
 }
 
+// The conversion goes to a file of the run's own, to be copied to the
+// output, already open in plan.destination, once complete.
+int openTemporaryOutput(OutputPlan& plan, OutputWay way, StreamOwner& output,
+                        CreatedFile& outputFile) {
+    plan.way = way;
+    return createTempFile(kCopyPrefix, plan.tempPath, output, outputFile, true);
+}
+
+// Pieces go straight to the output: nothing is left in a buffer to be written
+// after the file was emptied or the run ended.
+std::FILE* unbuffered(std::FILE* stream) {
+    if (stream != nullptr) std::setvbuf(stream, nullptr, _IONBF, 0);
+    return stream;
+}
+
+// An existing file that cannot be replaced is opened now, not followed should
+// a link be put in its place, and written at the end through this stream
+// alone. Something else may have been put at its path since that was
+// examined, so the file opened is checked itself.
+int openCopiedOutput(OutputPlan& plan, std::FILE* input, StreamOwner& output,
+                     CreatedFile& outputFile) {
+    plan.destination.stream = unbuffered(openInPlace(plan.target));
+    if (plan.destination.stream == nullptr) return outputNotWritable(lastSystemError());
+    if (!refuseInputOrMetafile(plan, input, plan.destination.stream)) return 0;
+    return openTemporaryOutput(plan, OutputWay::kCopied, output, outputFile);
+}
+
 // Copies the rest of from into to; false, with the system's reason, when a
 // read or a write failed.
 bool copyStream(std::FILE* from, std::FILE* to, SystemError& error) {
@@ -79,57 +133,103 @@ bool copyStream(std::FILE* from, std::FILE* to, SystemError& error) {
     }
 }
 
-// Copies the complete conversion over the output, which so keeps its owner,
-// mode and links. The output is held for writing by this run alone first,
-// after any other run copying to it; then, with the interrupts held, its old
-// bytes give way to the new ones. Until then the output keeps its bytes; a
-// copy that fails midway leaves it empty. Returns 1, or 0 with the message.
-int copyOverOutput(const OutputPlan& plan) {
-    StreamOwner source;
+// The complete conversion, opened for reading; 0 with the message when it
+// cannot be.
+int openConversion(const OutputPlan& plan, StreamOwner& source) {
     source.stream = openFile(plan.tempPath, "rb");
     if (source.stream == nullptr) {
         setErrorText("Could not open file %s for reading.", plan.tempPath.c_str());
         addErrorReason(lastSystemError());
         return 0;
     }
-    StreamOwner destination;
-    destination.stream = openLockedForWriting(plan.target);
-    if (destination.stream == nullptr) return outputNotWritable(lastSystemError());
-    // Pieces go straight to the file: nothing is left in a buffer to be
-    // written after the file was emptied.
     std::setvbuf(source.stream, nullptr, _IONBF, 0);
-    std::setvbuf(destination.stream, nullptr, _IONBF, 0);
+    return 1;
+}
+
+// Copies the complete conversion over the output, which so keeps its owner,
+// mode and links. The output is held for writing by this run alone first,
+// after any other run copying to it; then, with the interrupts held, its old
+// bytes give way to the new ones. The room for them is taken first: a disk
+// too full for them fails with the old bytes kept. Where no room can be
+// taken beforehand, the file is emptied first, and a copy that fails midway
+// leaves it empty. Returns 1, or 0 with the message.
+int copyOverOutput(OutputPlan& plan) {
+    StreamOwner source;
+    FileStamp conversion;
+    if (!openConversion(plan, source)) return 0;
+    if (!readFileStamp(source.stream, conversion)) return outputWriteError(lastSystemError());
+    std::FILE* const destination = plan.destination.stream;
+    if (!lockForWriting(destination)) return outputNotWritable(lastSystemError());
     InterruptHold hold;
-    SystemError error;
-    if (!emptyFile(destination.stream)) return outputWriteError(lastSystemError());
-    if (copyStream(source.stream, destination.stream, error)) {
-        return destination.close() ? 1 : outputWriteError(lastSystemError());
+    const ReserveResult reserved = reserveFileSize(destination, conversion.size);
+    if (reserved == ReserveResult::kFailed) return outputWriteError(lastSystemError());
+    const bool emptied = reserved == ReserveResult::kNotSupported;
+    if (emptied ? !emptyFile(destination) : std::fseek(destination, 0, SEEK_SET) != 0) {
+        return outputWriteError(lastSystemError());
     }
-    emptyFile(destination.stream);
+    SystemError error;
+    bool copied = copyStream(source.stream, destination, error);
+    if (copied && !emptied && !cutFile(destination, conversion.size)) {
+        error = lastSystemError();
+        copied = false;
+    }
+    if (copied) return plan.destination.close() ? 1 : outputWriteError(lastSystemError());
+    emptyFile(destination);
     return outputWriteError(error);
+}
+
+// Copies the complete conversion to the output stream as it stands.
+int copyToStream(OutputPlan& plan) {
+    StreamOwner source;
+    if (!openConversion(plan, source)) return 0;
+    SystemError error;
+    if (!copyStream(source.stream, plan.destination.stream, error)) return outputWriteError(error);
+    return plan.destination.close() ? 1 : outputWriteError(lastSystemError());
 }
 
 }  // namespace
 
-int openOutput(OutputPlan& plan, StreamOwner& output, CreatedFile& outputFile) {
-    plan.kind = pathKind(gState.outputPath);
-    if (plan.kind == PathKind::kRegular) {
-        plan.target = resolvedPath(gState.outputPath);
-        if (!mayWriteFile(plan.target)) return outputNotWritable(lastSystemError());
-        if (mayReplaceFile(plan.target) && openBesideOutput(plan, output, outputFile)) return 1;
-        plan.way = OutputWay::kCopied;
-        return createTempFile(kCopyPrefix, plan.tempPath, output, outputFile, true);
+int examineOutput(OutputPlan& plan, std::FILE* input) {
+    plan.descriptor = descriptorNamedBy(gState.outputPath);
+    if (plan.descriptor >= 0) {
+        plan.kind = PathKind::kOther;
+        plan.target = gState.outputPath;
+    } else {
+        plan.kind = pathKind(gState.outputPath);
+        plan.target = plan.kind == PathKind::kRegular ? resolvedPath(gState.outputPath)
+                                                      : gState.outputPath;
     }
-    plan.target = gState.outputPath;
-    if (plan.kind == PathKind::kAbsent && openBesideOutput(plan, output, outputFile)) return 1;
-    SystemError error;
-    return openOutputInPlace(plan, output, outputFile, error) ? 1 : outputNotWritable(error);
+    return refuseInputOrMetafile(plan, input, nullptr);
 }
 
-int deliverOutput(const OutputPlan& plan, StreamOwner& output, CreatedFile& outputFile) {
-    if (plan.way == OutputWay::kCopied) {
-        return output.close() ? copyOverOutput(plan)
-                              : tempFileWriteError(plan.tempPath, lastSystemError());
+int openOutput(OutputPlan& plan, std::FILE* input, StreamOwner& output, CreatedFile& outputFile) {
+    if (plan.descriptor >= 0) {
+        plan.destination.stream = unbuffered(openDescriptorForWriting(plan.descriptor));
+        if (plan.destination.stream == nullptr) return outputNotWritable(lastSystemError());
+        return openTemporaryOutput(plan, OutputWay::kStreamed, output, outputFile);
+    }
+    if (plan.kind == PathKind::kRegular) {
+        if (!mayWriteFile(plan.target)) return outputNotWritable(lastSystemError());
+        if (mayReplaceFile(plan.target) && openBesideOutput(plan, output, outputFile)) return 1;
+        return openCopiedOutput(plan, input, output, outputFile);
+    }
+    if (plan.kind == PathKind::kAbsent && openBesideOutput(plan, output, outputFile)) return 1;
+    SystemError error;
+    if (!openOutputInPlace(plan, output, outputFile, error)) return outputNotWritable(error);
+    if (canSeek(output.stream)) {
+        plan.way = OutputWay::kDirect;
+        return 1;
+    }
+    // The AVI's sizes are filled in at the end, which a pipe cannot take.
+    plan.destination.stream = unbuffered(output.stream);
+    output.stream = nullptr;
+    return openTemporaryOutput(plan, OutputWay::kStreamed, output, outputFile);
+}
+
+int deliverOutput(OutputPlan& plan, StreamOwner& output, CreatedFile& outputFile) {
+    if (plan.way == OutputWay::kCopied || plan.way == OutputWay::kStreamed) {
+        if (!output.close()) return tempFileWriteError(plan.tempPath, lastSystemError());
+        return plan.way == OutputWay::kCopied ? copyOverOutput(plan) : copyToStream(plan);
     }
     if (plan.way == OutputWay::kBeside &&
         (plan.kind != PathKind::kRegular || !copyPermissions(plan.target, output.stream))) {

@@ -6,10 +6,10 @@
 #include "conversion_state.h"
 #include "platform/console.h"
 
-bool askOverwrite(const std::string& path) {
-    writeConsoleText(stdout, formatText("File \"%s\" exists. Do you want to overwrite it? (y/n) ",
-                                        path.c_str()));
-    std::fflush(stdout);  // the question must be seen before the answer is read
+bool askOverwrite(const std::string& path, std::FILE* console) {
+    writeConsoleText(console, formatText("File \"%s\" exists. Do you want to overwrite it? (y/n) ",
+                                         path.c_str()));
+    std::fflush(console);  // the question must be seen before the answer is read
     int character = std::getchar();
     while (character != EOF && std::isspace(character))
         character = std::getchar();

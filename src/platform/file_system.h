@@ -78,12 +78,56 @@ bool mayReplaceFile(const std::string& path);
 // pipe is not even opened. nullptr otherwise, or on failure.
 std::FILE* openRegularFile(const std::string& path);
 
-// Opens the existing regular file at path for binary writing, its bytes kept,
-// and waits until this process alone holds it: a process that asked the same
-// (on Windows, any that has it open for writing) is waited for, and others who
-// ask wait until the stream is closed. An interrupt ends the wait with the
-// process. nullptr, with nothing changed, on failure.
-std::FILE* openLockedForWriting(const std::string& path);
+// Opens the existing regular file at path for binary writing in place, its
+// bytes kept, and for reading too where that is allowed. A symbolic link as
+// its last component is not followed (one the user named is resolved
+// first), and a pipe put there is not waited for. nullptr, with nothing
+// changed, on failure.
+std::FILE* openInPlace(const std::string& path);
+
+// True when the two streams are on the very same file.
+bool isSameOpenFile(std::FILE* one, std::FILE* other);
+
+// Waits until this process alone holds the file of stream for writing: a
+// process that asked the same is waited for, and others who ask wait until
+// the stream is closed. An interrupt ends the wait with the process. False
+// when the file cannot be held so.
+bool lockForWriting(std::FILE* stream);
+
+enum class ReserveResult { kReserved, kNotSupported, kFailed };
+
+// Makes the file of stream take room on its disk for its first size bytes,
+// its bytes kept, so that writing them over it cannot run out of room.
+// kNotSupported: the file or its file system cannot reserve (nothing changed).
+// kFailed: no room (the system's reason kept), the file as it was.
+ReserveResult reserveFileSize(std::FILE* stream, int64_t size);
+
+// The descriptor of standard output, on every platform.
+inline constexpr int kStandardOutputDescriptor = 1;
+
+// The descriptor of this process that path names: /dev/stdout, /dev/fd/N or
+// /proc/self/fd/N, or a symbolic link to one (on Windows: CON, while standard
+// output is the console); -1 when it names none.
+int descriptorNamedBy(const std::string& path);
+
+// A binary stream that writes to the open descriptor as it stands: at its
+// position, or at the end when it appends. nullptr on failure.
+std::FILE* openDescriptorForWriting(int descriptor);
+
+// True when stream can seek back over what was written to it: a regular file
+// or a device such as the null device, not a pipe, a socket or a terminal.
+bool canSeek(std::FILE* stream);
+
+// What tells whether a file changed while it was open: its size and the time
+// of its last change, in the system's own units.
+struct FileStamp {
+    int64_t size = 0;
+    int64_t modified = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the regular file of stream; false for any other kind of file.
+bool readFileStamp(std::FILE* stream, FileStamp& stamp);
 
 // Cuts the file of stream to no bytes, the stream at its start; false when the
 // file could not be cut.

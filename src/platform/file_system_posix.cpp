@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -186,22 +187,143 @@ std::FILE* openRegularFile(const std::string& path) {
     return streamOnDescriptor(openRegularDescriptor(path, O_RDONLY), "rb");
 }
 
-std::FILE* openLockedForWriting(const std::string& path) {
-    const int descriptor = openRegularDescriptor(path, O_WRONLY);
+std::FILE* openInPlace(const std::string& path) {
+    struct stat before;
+    if (lstat(path.c_str(), &before) != 0) return nullptr;
+    // A link or a pipe put in the file's place is not opened at all.
+    if (!S_ISREG(before.st_mode)) {
+        errno = S_ISLNK(before.st_mode) ? ELOOP : EINVAL;
+        return nullptr;
+    }
+    const int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    const char* mode = "r+b";
+    int descriptor = open(path.c_str(), O_RDWR | flags);
+    if (descriptor < 0 && errno == EACCES) {
+        mode = "wb";  // a file that may be written but not read
+        descriptor = open(path.c_str(), O_WRONLY | flags);
+    }
     if (descriptor < 0) return nullptr;
+    struct stat info;
+    bool usable = fstat(descriptor, &info) == 0;
+    if (usable && !S_ISREG(info.st_mode)) {
+        errno = EINVAL;
+        usable = false;
+    }
+    const int status = usable ? fcntl(descriptor, F_GETFL) : -1;
+    if (status < 0 || fcntl(descriptor, F_SETFL, status & ~O_NONBLOCK) != 0) {
+        const KeptSystemError kept;
+        close(descriptor);
+        return nullptr;
+    }
+    // "w" on a descriptor keeps the file's bytes.
+    return streamOnDescriptor(descriptor, mode);
+}
+
+bool isSameOpenFile(std::FILE* one, std::FILE* other) {
+    struct stat oneInfo;
+    struct stat otherInfo;
+    return fstat(fileno(one), &oneInfo) == 0 && fstat(fileno(other), &otherInfo) == 0 &&
+           oneInfo.st_dev == otherInfo.st_dev && oneInfo.st_ino == otherInfo.st_ino;
+}
+
+bool lockForWriting(std::FILE* stream) {
     // The whole file, however long it grows; released when the descriptor closes.
     struct flock lock = {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    while (fcntl(descriptor, F_SETLKW, &lock) != 0) {
-        if (errno != EINTR) {
-            const KeptSystemError kept;
-            close(descriptor);
-            return nullptr;
-        }
+    while (fcntl(fileno(stream), F_SETLKW, &lock) != 0) {
+        if (errno != EINTR) return false;
     }
-    // "w" on a descriptor keeps the file's bytes.
-    return streamOnDescriptor(descriptor, "wb");
+    return true;
+}
+
+ReserveResult reserveFileSize(std::FILE* stream, int64_t size) {
+    const int descriptor = fileno(stream);
+    struct stat before;
+    if (size <= 0) return ReserveResult::kReserved;
+    if (fstat(descriptor, &before) != 0) return ReserveResult::kNotSupported;
+    int status = 0;
+    do {
+        status = posix_fallocate(descriptor, 0, static_cast<off_t>(size));
+    } while (status == EINTR);
+    if (status == 0) return ReserveResult::kReserved;
+    if (status == EOPNOTSUPP || status == EINVAL || status == ENODEV || status == EBADF ||
+        status == ESPIPE) {
+        return ReserveResult::kNotSupported;
+    }
+    // Room taken before the disk filled may have grown the file; it goes again.
+    struct stat after;
+    if (fstat(descriptor, &after) == 0 && after.st_size > before.st_size) {
+        (void)!ftruncate(descriptor, before.st_size);
+    }
+    errno = status;
+    return ReserveResult::kFailed;
+}
+
+namespace {
+
+// Symbolic links followed from a name to the descriptor it names, at most.
+constexpr int kMaxLinksFollowed = 40;
+// A descriptor number has at most this many digits.
+constexpr size_t kMaxDescriptorDigits = 9;
+
+// The number that name spells in decimal digits alone, or -1.
+int descriptorNumber(const std::string& name) {
+    if (name.empty() || name.size() > kMaxDescriptorDigits) return -1;
+    int number = 0;
+    for (const char digit : name) {
+        if (digit < '0' || digit > '9') return -1;
+        number = number * 10 + (digit - '0');
+    }
+    return number;
+}
+
+}  // namespace
+
+int descriptorNamedBy(const std::string& path) {
+    // This process's descriptors are the links in its directory of them under
+    // /proc, which /dev/fd and /proc/self/fd are names of, and /dev/stdout a
+    // link into.
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return -1;
+    const std::string process = "/proc/" + std::to_string(getpid());
+    const std::string ownDirectories[] = {process + "/fd",
+                                          process + "/task/" + std::to_string(getpid()) + "/fd"};
+    std::string name = path;
+    for (int links = 0; links < kMaxLinksFollowed; ++links) {
+        if (links > 0 && (lstat(name.c_str(), &info) != 0 || !S_ISLNK(info.st_mode))) return -1;
+        const size_t slash = name.rfind('/');
+        const std::string directory = slash == std::string::npos ? "./" : name.substr(0, slash + 1);
+        const std::string resolvedDirectory = resolvedPath(directory);
+        for (const std::string& own : ownDirectories) {
+            if (resolvedDirectory == own) return descriptorNumber(name.substr(directory.size()));
+        }
+        std::vector<char> target(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 1);
+        const ssize_t length = readlink(name.c_str(), target.data(), target.size());
+        if (length <= 0 || static_cast<size_t>(length) >= target.size()) return -1;
+        const std::string linked(target.data(), static_cast<size_t>(length));
+        name = linked[0] == '/' ? linked : directory + linked;
+    }
+    return -1;
+}
+
+std::FILE* openDescriptorForWriting(int descriptor) {
+    const int copy = fcntl(descriptor, F_DUPFD_CLOEXEC, 3);
+    return streamOnDescriptor(copy, "wb");
+}
+
+bool canSeek(std::FILE* stream) {
+    return lseek(fileno(stream), 0, SEEK_CUR) != -1;
+}
+
+bool readFileStamp(std::FILE* stream, FileStamp& stamp) {
+    struct stat info;
+    if (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    constexpr int64_t kNanosecondsPerSecond = 1000000000;
+    stamp.size = static_cast<int64_t>(info.st_size);
+    stamp.modified = static_cast<int64_t>(info.st_mtim.tv_sec) * kNanosecondsPerSecond +
+                     static_cast<int64_t>(info.st_mtim.tv_nsec);
+    return true;
 }
 
 bool emptyFile(std::FILE* stream) {

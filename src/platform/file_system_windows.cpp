@@ -168,24 +168,113 @@ std::FILE* openRegularFile(const std::string& path) {
     return openFile(path, "rb");
 }
 
-std::FILE* openLockedForWriting(const std::string& path) {
+std::FILE* openInPlace(const std::string& path) {
     if (pathKind(path) != PathKind::kRegular) return nullptr;
-    // Shared for reading alone: while another process has the file open for
-    // writing, it is refused, and asked for again a moment later.
-    constexpr DWORD kRetryMilliseconds = 100;
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    for (;;) {
-        handle = CreateFileW(toWide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) break;
-        if (GetLastError() != ERROR_SHARING_VIOLATION) return nullptr;
-        Sleep(kRetryMilliseconds);
+    // Names are not resolved here, so a link is followed by this open; the
+    // file is held by its handle from then on, whatever is put at its name.
+    int flags = _O_RDWR;
+    const char* mode = "r+b";
+    HANDLE handle = createHandle(path, GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        flags = _O_WRONLY;
+        mode = "wb";  // a file that may be written but not read
+        handle = createHandle(path, GENERIC_WRITE, OPEN_EXISTING);
     }
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
     if (GetFileType(handle) != FILE_TYPE_DISK) {
         CloseHandle(handle);
         return nullptr;
     }
-    return streamOnHandle(handle, _O_WRONLY, "wb");
+    return streamOnHandle(handle, flags, mode);
+}
+
+namespace {
+
+HANDLE handleOf(std::FILE* stream) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+}
+
+}  // namespace
+
+bool isSameOpenFile(std::FILE* one, std::FILE* other) {
+    BY_HANDLE_FILE_INFORMATION oneInfo;
+    BY_HANDLE_FILE_INFORMATION otherInfo;
+    return GetFileInformationByHandle(handleOf(one), &oneInfo) &&
+           GetFileInformationByHandle(handleOf(other), &otherInfo) &&
+           oneInfo.dwVolumeSerialNumber == otherInfo.dwVolumeSerialNumber &&
+           oneInfo.nFileIndexHigh == otherInfo.nFileIndexHigh &&
+           oneInfo.nFileIndexLow == otherInfo.nFileIndexLow;
+}
+
+bool lockForWriting(std::FILE* stream) {
+    // The whole file, however long it grows; released when the handle closes.
+    // Another run's lock is waited for; while it is held, no one else may
+    // read or write the file.
+    OVERLAPPED from = {};
+    return LockFileEx(handleOf(stream), LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &from) != 0;
+}
+
+ReserveResult reserveFileSize(std::FILE* stream, int64_t size) {
+    // A file grown to its new end has its room taken on the disk; the new
+    // bytes go over the zeros it is grown with.
+    const HANDLE handle = handleOf(stream);
+    LARGE_INTEGER before;
+    if (!GetFileSizeEx(handle, &before)) return ReserveResult::kNotSupported;
+    if (size <= before.QuadPart) return ReserveResult::kReserved;
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    if (SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) && SetEndOfFile(handle)) {
+        return ReserveResult::kReserved;
+    }
+    const KeptSystemError kept;
+    if (SetFilePointerEx(handle, before, nullptr, FILE_BEGIN)) SetEndOfFile(handle);
+    return ReserveResult::kFailed;
+}
+
+int descriptorNamedBy(const std::string& path) {
+    // CON is the console, which is standard output while that is not
+    // redirected.
+    if (_stricmp(path.c_str(), "CON") != 0 && _stricmp(path.c_str(), "CONOUT$") != 0) return -1;
+    DWORD mode = 0;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(kStandardOutputDescriptor));
+    return GetConsoleMode(handle, &mode) ? kStandardOutputDescriptor : -1;
+}
+
+std::FILE* openDescriptorForWriting(int descriptor) {
+    const int copy = _dup(descriptor);
+    if (copy < 0) return nullptr;
+    _setmode(copy, _O_BINARY);
+    std::FILE* stream = _fdopen(copy, "wb");
+    if (stream == nullptr) _close(copy);
+    return stream;
+}
+
+bool canSeek(std::FILE* stream) {
+    const HANDLE handle = handleOf(stream);
+    DWORD mode = 0;
+    switch (GetFileType(handle)) {
+        case FILE_TYPE_DISK:
+            return true;
+        case FILE_TYPE_CHAR:
+            return !GetConsoleMode(handle, &mode);  // NUL, not the console
+        default:
+            return false;
+    }
+}
+
+bool readFileStamp(std::FILE* stream, FileStamp& stamp) {
+    const HANDLE handle = handleOf(stream);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return false;
+    }
+    stamp.size =
+        static_cast<int64_t>(static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow);
+    stamp.modified =
+        static_cast<int64_t>(static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32 |
+                             info.ftLastWriteTime.dwLowDateTime);
+    return true;
 }
 
 bool emptyFile(std::FILE* stream) {
