@@ -196,7 +196,7 @@ ScanOutcome scanThrough(const rmw::Bytes& file, const Rle8Kernel& kernel, size_t
         restartWriter(streams.output);
         std::fclose(streams.scratch);
         streams.scratch = std::tmpfile();
-        countFrameColours(streams.input, streams.chunks, shared, shared.tooManyColours);
+        countFrameColours(streams.input, streams.chunks, shared);
         chooseSharedTable(shared, options.multiPalette);
         outcome.result = scan();
     }

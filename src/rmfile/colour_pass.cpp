@@ -72,8 +72,7 @@ bool countFrame(InputReader& input, int32_t height, ChunkWriterState& chunks, In
 
 }  // namespace
 
-void countFrameColours(InputReader& input, ChunkWriterState& chunks, SharedPalette& shared,
-                       bool /*likelyTooMany*/) {
+void countFrameColours(InputReader& input, ChunkWriterState& chunks, SharedPalette& shared) {
     startColourCount(shared);
     IndexCounts counts{};
     FrameSize first;

@@ -13,5 +13,4 @@
 // frame the conversion would refuse ends the pass where it stands: the pass
 // reports nothing and leaves gState as it was; the conversion then finds the
 // fault. The input's position is undefined afterwards.
-void countFrameColours(InputReader& input, ChunkWriterState& chunks, SharedPalette& shared,
-                       bool likelyTooMany = false);
+void countFrameColours(InputReader& input, ChunkWriterState& chunks, SharedPalette& shared);

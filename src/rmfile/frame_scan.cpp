@@ -110,7 +110,6 @@ int writeFrameThroughLiveTable(InputReader& input, OutputWriter& output, ChunkWr
     if (secondTableFindsHalfFull(shared.live, gState.framePalette) ||
         !mapLiveFrame(shared.live, gState.framePalette, used, map.index)) {
         shared.onePassFailed = true;
-        shared.tooManyColours = true;
         return 0;
     }
     if (map.index != identityIndexes()) {

@@ -105,7 +105,6 @@ struct SharedPalette {
     // for as long as their colours fit it (onePassFailed when they did not).
     bool onePass = false;
     bool onePassFailed = false;
-    bool tooManyColours = false;  // why it failed: the colours, not a frame too large to stage
     LiveTable live;
     int32_t framesShown = 0;  // frames whose progress dots a run before this one printed
 };

@@ -561,7 +561,7 @@ Run scanWith(const Bytes& file, const Rle8Kernel& kernel, const fuzzopt::ScanCho
         std::fclose(scratch);
         scratch = openScratchStream(scratchBlock, file.size());
         const int32_t framesShown = shared.framesShown;
-        countFrameColours(reader, chunks, shared, shared.tooManyColours);
+        countFrameColours(reader, chunks, shared);
         chooseSharedTable(shared, options.multiPalette);
         shared.framesShown = framesShown;
         result = scanFrames(reader, writer, chunks, scratch, options.dotInterval,
