@@ -34,11 +34,11 @@ namespace {
 constexpr int kWidth = 1024;
 constexpr int kHeight = 768;
 constexpr int32_t kLargestHeight = 0x7FFFFFFF;
-constexpr uint16_t kBeginImage = 0x4000;
-constexpr uint16_t kSinglePixel = 0x1000;
-constexpr uint16_t kColour = 0x3000;
-constexpr uint16_t kEndOfRow = 0x6000;
-constexpr uint16_t kEndOfImage = 0x7000;
+using rmw::kBeginImage;
+using rmw::kColour;
+using rmw::kEndOfImage;
+using rmw::kEndOfRow;
+using rmw::kSinglePixel;
 
 Palette tableFor(int table) {
     Palette palette{};
@@ -259,7 +259,12 @@ int main(int argc, char** argv) {
     }
     const bool tiny = kind == "long";
     const int side = kind == "large4k" ? 4096 : kind == "large8k" ? 8192 : 0;
-    rmw::Picture picture{tiny ? 8 : side > 0 ? side : kWidth, tiny ? 4 : side > 0 ? side : kHeight,
+    rmw::Picture picture{tiny       ? 8
+                         : side > 0 ? side
+                                    : kWidth,
+                         tiny       ? 4
+                         : side > 0 ? side
+                                    : kHeight,
                          {}};
     picture.pixels.resize(static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height));
     const long frames = tiny ? static_cast<long>(amount * 1000) : 0;

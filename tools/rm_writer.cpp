@@ -5,11 +5,6 @@
 namespace rmw {
 
 namespace {
-constexpr uint16_t kBeginImage = 0x4000;
-constexpr uint16_t kSinglePixel = 0x1000;
-constexpr uint16_t kColour = 0x3000;
-constexpr uint16_t kEndOfRow = 0x6000;
-constexpr uint16_t kEndOfImage = 0x7000;
 constexpr uint16_t kFiller = 0xFFFF;
 constexpr uint32_t kFrameMark = 0xE0000000;
 constexpr int kUnreadHeaderBytes = 500;

@@ -12,6 +12,13 @@ namespace rmw {
 
 using Bytes = std::vector<uint8_t>;
 
+// The kinds of image words the writers put down (the kind in the top four bits).
+inline constexpr uint16_t kSinglePixel = 0x1000;
+inline constexpr uint16_t kColour = 0x3000;
+inline constexpr uint16_t kBeginImage = 0x4000;
+inline constexpr uint16_t kEndOfRow = 0x6000;
+inline constexpr uint16_t kEndOfImage = 0x7000;
+
 // An 8-bit indexed picture, rows top first.
 struct Picture {
     int32_t width = 0;

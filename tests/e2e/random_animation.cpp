@@ -8,11 +8,11 @@ namespace e2e {
 
 namespace {
 
-constexpr uint16_t kBeginImage = 0x4000;
-constexpr uint16_t kSinglePixel = 0x1000;
-constexpr uint16_t kColour = 0x3000;
-constexpr uint16_t kEndOfRow = 0x6000;
-constexpr uint16_t kEndOfImage = 0x7000;
+using rmw::kBeginImage;
+using rmw::kColour;
+using rmw::kEndOfImage;
+using rmw::kEndOfRow;
+using rmw::kSinglePixel;
 constexpr uint16_t kFiller = 0xFFFF;
 constexpr uint32_t kFrameMark = 0xE0000000;
 constexpr int kMaxRepeat = 4095;

@@ -7,12 +7,13 @@ namespace gen {
 
 namespace {
 
+using rmw::kBeginImage;
+using rmw::kColour;
+using rmw::kEndOfImage;
+using rmw::kEndOfRow;
+using rmw::kSinglePixel;
+
 constexpr uint16_t kRepeatCountMax = 4095;
-constexpr uint16_t kSinglePixel = 0x1000;
-constexpr uint16_t kColour = 0x3000;
-constexpr uint16_t kBeginImage = 0x4000;
-constexpr uint16_t kEndOfRow = 0x6000;
-constexpr uint16_t kEndOfImage = 0x7000;
 
 bool chance(std::mt19937& rng, int percent) {
     return static_cast<int>(pick(rng, 100)) < percent;
