@@ -436,4 +436,49 @@ TEST(FrameScan, EveryKernelAndBufferSizeConvertsAsTheReference) {
     }
 }
 
+// A word the kernels must hand to the word rule, at every place of a kernel's
+// block and step: after lead single pixels or pairs, in the second frame's
+// only row, followed by common words the kernels read ahead into. Refused, or
+// converted, as the reference does it, by every kernel in a tiny and a normal
+// window.
+TEST(FrameScan, MalformedWordsAnywhereInABlockAsTheReference) {
+    const std::vector<uint16_t> faults[] = {
+        {0x0035, 0x0110, 0x3089},  // a count whose colour word is a long count
+        {0x0035, 0x01FE, 0x3089},
+        {0x0000, 0x3001},                  // a zero count
+        {0x0035, 0x1001},                  // a count whose colour word is a single pixel
+        {0x0110, 0x1001},                  // a long count without its colour word
+        {0x3001},                          // a colour word without its count
+        {0x2000},                          // a word of no row kind
+        {0x0110, 0x3101},                  // a long run of a colour over 255
+        {0x0101, 0x3001, 0x0101, 0x3002},  // long runs, well formed
+    };
+    const std::vector<uint16_t> leads[] = {{0x1001}, {0x0003, 0x3004}};
+    const std::pair<size_t, size_t> sizes[] = {{1 << 20, 1 << 20}, {61, 47}};
+    for (const std::vector<uint16_t>& fault : faults) {
+        for (const std::vector<uint16_t>& lead : leads) {
+            for (size_t count = 0; count < 70; ++count) {
+                std::vector<uint16_t> row;
+                for (size_t i = 0; i < count; ++i)
+                    row.insert(row.end(), lead.begin(), lead.end());
+                row.insert(row.end(), fault.begin(), fault.end());
+                row.insert(row.end(), 40, 0x1002);
+                row.insert(row.end(), {0x6000, 0x6000});  // and an empty second row
+                rmw::Bytes file = twoByTwoFile();
+                gen::appendWordFrame(file, 2, 2, kTableA, row);
+                const ref::Result expected = ref::convert(file, {});
+                for (const Rle8Kernel& kernel : kernelsForTesting()) {
+                    for (const auto& [window, buffer] : sizes) {
+                        SCOPED_TRACE("fault word " + std::to_string(fault[0]) + " after " +
+                                     std::to_string(count) + " lead items, " + kernel.name +
+                                     " kernel, window " + std::to_string(window));
+                        expectAsReference(scanThrough(file, kernel, window, buffer, {}, true),
+                                          expected, file, {});
+                    }
+                }
+            }
+        }
+    }
+}
+
 }  // namespace

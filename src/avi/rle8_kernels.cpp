@@ -167,7 +167,7 @@ void takeBlocksPlain(KernelSpan& span, RowEnds& rows) {
         const unsigned fitWords = plainBlock(in, countBefore, out, alone, blockRowEnds);
         if (fitWords < kPlainWords) {
             kernel::takeFitWords(in, out, fitWords, alone, blockRowEnds, span.outBase, rows);
-            if (rows.rowsLeft > 0 && kernel::takeLongRun(in, inEnd, out, outEnd)) continue;
+            if (rows.rowsLeft > 0 && kernel::takeLongRun(in, start, inEnd, out, outEnd)) continue;
             break;
         }
         const unsigned taken =

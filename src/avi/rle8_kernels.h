@@ -145,8 +145,10 @@ inline void takeFitWords(const uint8_t*& in, uint8_t*& out, unsigned fitWords, u
 // the rule for a row's words (takeWord) without leaving the kernel, since such
 // runs are common in pictures with large plain areas. Returns true with in and
 // out moved on; false, nothing taken, for any other word, a malformed pair,
-// or where the input or the room (kLongestRunBytes) ends.
-bool takeLongRun(const uint8_t*& in, const uint8_t* inEnd, uint8_t*& out, const uint8_t* outEnd);
+// after a repeat count taken last (in the span from start), whose colour word
+// it would be, or where the input or the room (kLongestRunBytes) ends.
+bool takeLongRun(const uint8_t*& in, const uint8_t* start, const uint8_t* inEnd, uint8_t*& out,
+                 const uint8_t* outEnd);
 
 // Where a kernel stops: a repeat count taken last waits for its colour word in
 // the next block, so it is handed back with the rest.

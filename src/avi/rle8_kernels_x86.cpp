@@ -95,7 +95,8 @@ __attribute__((target("ssse3"))) void takeBlocksSsse3(KernelSpan& span, RowEnds&
             if (fitMask != 0xFFFF) {
                 kernel::takeFitWords(in, out, static_cast<unsigned>(std::countr_one(fitMask)) / 2,
                                      aloneMask, masks >> 8, span.outBase, rows);
-                if (rows.rowsLeft == 0 || !kernel::takeLongRun(in, span.inEnd, out, span.outEnd))
+                if (rows.rowsLeft == 0 ||
+                    !kernel::takeLongRun(in, start, span.inEnd, out, span.outEnd))
                     break;
                 lastCounts = zero;  // the run's colour word came last
                 continue;
@@ -180,7 +181,8 @@ __attribute__((target("avx2"))) inline __m256i previousByte(__m256i bytes) {
 // every word of the step then fits; false, nothing changed, otherwise.
 __attribute__((target("avx2,bmi,bmi2"))) inline bool splitLongRuns(__m256i& first, __m256i& second,
                                                                    __m256i high, __m256i colour,
-                                                                   __m256i fit, __m256i anyZeros,
+                                                                   __m256i countBefore, __m256i fit,
+                                                                   __m256i anyZeros,
                                                                    uint32_t& aloneMask) {
     const __m256i lowBytes = _mm256_set1_epi16(0x00FF);
     const __m256i low = _mm256_permute4x64_epi64(
@@ -193,7 +195,11 @@ __attribute__((target("avx2,bmi,bmi2"))) inline bool splitLongRuns(__m256i& firs
     const uint32_t longColourMask = longMask << 1;
     const auto colourMask = static_cast<uint32_t>(_mm256_movemask_epi8(colour));
     const auto fitMask = static_cast<uint32_t>(_mm256_movemask_epi8(fit));
-    if (longMask == 0 || longMask >> 31 != 0 || (longColourMask & ~colourMask) != 0 ||
+    // A long count straight after a count is that count's missing colour word:
+    // the word rule refuses it.
+    const auto afterCountMask = static_cast<uint32_t>(_mm256_movemask_epi8(countBefore));
+    if (longMask == 0 || longMask >> 31 != 0 || (longMask & afterCountMask) != 0 ||
+        (longColourMask & ~colourMask) != 0 ||
         (fitMask | longMask | longColourMask) != 0xFFFFFFFF ||
         _mm256_testz_si256(anyZeros, anyZeros) == 0) {
         return false;
@@ -285,7 +291,8 @@ __attribute__((target("avx2,bmi,bmi2"))) void takeBlocksAvx2(KernelSpan& span, R
             continue;
         }
         uint32_t stepBytes = storeInByteOrder(first, second, aloneMask, out);
-        if (!allFit && splitLongRuns(first, second, high, colour, fit, anyZeros, aloneMask)) {
+        if (!allFit &&
+            splitLongRuns(first, second, high, colour, countBefore, fit, anyZeros, aloneMask)) {
             stepBytes = storeInByteOrder(first, second, aloneMask, out);
         } else if (!allFit) {
             const auto zeroMask = static_cast<uint32_t>(_mm256_movemask_epi8(
@@ -296,7 +303,8 @@ __attribute__((target("avx2,bmi,bmi2"))) void takeBlocksAvx2(KernelSpan& span, R
             kernel::takeFitWords(in, out, static_cast<unsigned>(std::countr_one(fitMask)),
                                  aloneMask, static_cast<uint32_t>(_mm256_movemask_epi8(rowEnd)),
                                  span.outBase, rows);
-            if (rows.rowsLeft == 0 || !kernel::takeLongRun(in, span.inEnd, out, span.outEnd)) break;
+            if (rows.rowsLeft == 0 || !kernel::takeLongRun(in, start, span.inEnd, out, span.outEnd))
+                break;
             // A long run may give more bytes than it took: the room is counted again.
             steps = std::min(span.inEnd - in, span.outEnd - out) / kAvx2StepIn + 1;
             lastCounts = zero;  // the run's colour word came last

@@ -71,9 +71,10 @@ uint16_t wordAt(const uint8_t* in) {
 
 }  // namespace
 
-bool kernel::takeLongRun(const uint8_t*& in, const uint8_t* inEnd, uint8_t*& out,
-                         const uint8_t* outEnd) {
+bool kernel::takeLongRun(const uint8_t*& in, const uint8_t* start, const uint8_t* inEnd,
+                         uint8_t*& out, const uint8_t* outEnd) {
     if (inEnd - in < 4 || outEnd - out < kLongestRunBytes) return false;
+    if (in != start && in[-1] == kCountHigh) return false;  // a count waits for its colour word
     const uint16_t count = wordAt(in);
     if (wordKind(count) != kRepeatCount || wordValue(count) <= kRleMaxRun) return false;
     // The kernel's caller maps the colours of everything the kernel wrote.
