@@ -457,7 +457,7 @@ TEST(FrameScan, MalformedWordsAnywhereInABlockAsTheReference) {
     const std::pair<size_t, size_t> sizes[] = {{1 << 20, 1 << 20}, {61, 47}};
     for (const std::vector<uint16_t>& fault : faults) {
         for (const std::vector<uint16_t>& lead : leads) {
-            for (size_t count = 0; count < 70; ++count) {
+            for (size_t count = 0; count < 36; ++count) {
                 std::vector<uint16_t> row;
                 for (size_t i = 0; i < count; ++i)
                     row.insert(row.end(), lead.begin(), lead.end());
