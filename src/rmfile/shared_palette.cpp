@@ -355,8 +355,11 @@ bool covers(const UsedIndexes& all, const UsedIndexes& some) {
 }  // namespace
 
 void startColourCount(SharedPalette& shared) {
+    // The bins' memory of a count before is kept: only their contents start anew.
+    std::vector<HistogramBin> bins = std::move(shared.histogram.bins);
     shared = SharedPalette{};
-    shared.histogram.bins.assign(kHistogramBins, HistogramBin{});
+    bins.assign(kHistogramBins, HistogramBin{});
+    shared.histogram.bins = std::move(bins);
     shared.exactTableOneSlot.oneSlotPerColour = true;
 }
 

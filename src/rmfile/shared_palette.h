@@ -113,7 +113,8 @@ struct SharedPalette {
 // every index mapped.
 inline constexpr size_t kMaxFramesNoted = size_t{1} << 17;
 
-// Empties shared and readies its histogram for a first pass.
+// Empties shared and readies its histogram for a first pass, in the memory its
+// histogram already has, if any.
 void startColourCount(SharedPalette& shared);
 
 // Adds one frame's pixels: counts[i] pixels of colour table[i]; clears counts.

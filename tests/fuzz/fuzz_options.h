@@ -59,7 +59,7 @@ inline constexpr size_t kBufferSizes[] = {7, 9, 33, 67, 257, 1031, 4099, size_t{
 
 // Byte 14. Bits 0-4 all clear: the whole program converts the input too, from
 // a file to a file (one input in 32, and every input too short to hold the
-// byte). Bits 4 and 5 both set, with -p: the frame scan counts the colours in
+// byte). Bits 6 and 7 both set, with -p: the frame scan counts the colours in
 // a first pass before converting, as for an output the program writes in
 // place, instead of building the table in one pass as the frames come (and
 // counting them only when they do not fit it).
@@ -75,7 +75,8 @@ struct ScanChoice {
 
 inline ScanChoice decodeScan(uint8_t scanBits, uint8_t runBits) {
     return ScanChoice{scanBits & 3u, kWindowSizes[(scanBits >> 2) & 7u],
-                      kBufferSizes[(scanBits >> 5) & 7u], (runBits & 7u) == 0, (runBits & 8u) != 0};
+                      kBufferSizes[(scanBits >> 5) & 7u], (runBits & 0x1Fu) == 0,
+                      (runBits & 0xC0u) == 0xC0u};
 }
 
 inline constexpr uint8_t encodeScan(unsigned kernel, unsigned windowIndex, unsigned bufferIndex) {
@@ -83,7 +84,7 @@ inline constexpr uint8_t encodeScan(unsigned kernel, unsigned windowIndex, unsig
 }
 
 inline constexpr uint8_t encodeRun(bool wholeProgram, bool twoPasses) {
-    return static_cast<uint8_t>((wholeProgram ? 0u : 1u) | (twoPasses ? 48u : 0u));
+    return static_cast<uint8_t>((wholeProgram ? 0u : 1u) | (twoPasses ? 0xC0u : 0u));
 }
 
 }  // namespace fuzzopt
