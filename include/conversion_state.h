@@ -9,6 +9,10 @@
 #include <cstring>
 #include <string>
 
+// Messages for a fault found in a file's bytes name the place by an internal
+// number, as they always have; a second line says what was found.
+inline constexpr const char* kInternalErrorFormat = "Internal error: (%d)";
+
 // Version text shared by the banner and the AVI tag chunk.
 inline constexpr const char* kVersionText = "1.0-3";
 
@@ -66,9 +70,9 @@ struct ConversionState {
     double framesPerSecond = 0.0;
     int32_t frameCount = 0;
     int32_t paletteChangeCount = 0;
-    double totalEncodedBytes = 0.0;  // frame chunk data without end-of-bitmap pairs
-    int64_t largestChunk = 0;        // over frame and palette-change chunks
-    bool sharedPalette = false;      // one colour table for every frame was asked for
+    double totalEncodedBytes = 0.0;    // frame chunk data without end-of-bitmap pairs
+    int64_t largestChunk = 0;          // over frame and palette-change chunks
+    bool sharedPalette = false;        // one colour table for every frame was asked for
     int32_t sharedPaletteColours = 0;  // colours in it, 0 when the frames kept their own
 
     std::string errorText;    // the pending failure message; printed only on failure

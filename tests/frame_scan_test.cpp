@@ -7,10 +7,10 @@
 
 #include "avi/avi_finish.h"
 #include "conversion_fixture.h"
+#include "driver/frame_scan.h"
 #include "generated_frames.h"
+#include "palette/colour_pass.h"
 #include "reference_converter.h"
-#include "rmfile/colour_pass.h"
-#include "rmfile/frame_scan.h"
 #include "skip_notes.h"
 #include "test_streams.h"
 

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "avi/movie_chunks.h"
-#include "avi/rle8_transcoder.h"
 #include "avi_reader.h"
 #include "conversion_state.h"
 #include "reference_converter.h"
+#include "rle8/rle8_transcoder.h"
 #include "rm_writer.h"
 #include "skip_notes.h"
 #include "test_streams.h"

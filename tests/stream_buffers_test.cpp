@@ -2,7 +2,7 @@
 // with windows and buffers small enough that every edge is crossed.
 #include <gtest/gtest.h>
 
-#include "stream_buffers.h"
+#include "io/stream_buffers.h"
 #include "test_streams.h"
 
 namespace {

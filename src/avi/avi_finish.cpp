@@ -1,18 +1,31 @@
 #include "avi/avi_finish.h"
 
+#include <cinttypes>
 #include <cstdint>
 #include <string>
 
 #include "avi/avi_format.h"
 #include "avi/avi_header.h"
 #include "avi/movie_chunks.h"
-#include "byte_order.h"
+#include "avi/truncation.h"
 #include "conversion_state.h"
-#include "rmfile/format_errors.h"
-#include "rmfile/rm_format.h"
-#include "truncation.h"
+#include "io/little_endian.h"
 
 namespace {
+
+// The scratch index file's records are checked against the chunks written.
+constexpr int kErrorIndexCount = 1099;
+
+// The index records, found of them (more when there were more than
+// expected), are not the ones the frames and palette changes wrote.
+void setIndexCountError(int64_t found, bool more, int64_t expected) {
+    setErrorText(kInternalErrorFormat, kErrorIndexCount);
+    const std::string count = more ? "more" : formatText("%" PRId64, found);
+    gState.errorText += formatText(
+        "\nThe scratch index file's records (%s) do not match the frames and palette changes "
+        "converted (%" PRId64 ").",
+        count.c_str(), expected);
+}
 
 constexpr const char* kCreatorTag = "19710423-{6B1E07C4-93A2-11d5-A7F1-00C04F8E2D19}";
 constexpr const char* kTagKind = "W";

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "avi/movie_chunks.h"
-#include "stream_buffers.h"
+#include "io/stream_buffers.h"
 
 // Builds the "idx1" index from the scratch records (read one at a time, each
 // filling its chunk's open size field), appends the "JUNK" tag chunk and fills

@@ -40,12 +40,6 @@ inline constexpr int kStrhFlags = 12;
 inline constexpr int kStrhLength = 36;
 inline constexpr int kStrhSuggestedBufferSize = 40;
 
-// RLE8 escapes: a zero count byte followed by one of these.
-inline constexpr uint8_t kRleEscape = 0x00;
-inline constexpr uint8_t kRleEndOfLine = 0x00;
-inline constexpr uint8_t kRleEndOfBitmap = 0x01;
-inline constexpr int kRleMaxRun = 255;
-
 // A RIFF size is 32 bits, so no AVI file may grow past this.
 inline constexpr int64_t kMaxAviFileSize = 0xFFFFFFFF;
 // Above this many bytes some players refuse a file; it is still written whole.

@@ -1,7 +1,7 @@
 #include "avi/avi_header.h"
 
 #include "avi/avi_format.h"
-#include "truncation.h"
+#include "avi/truncation.h"
 
 double microSecondsPerFrame(double framesPerSecond) {
     return 1000000.0 / framesPerSecond;

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "conversion_state.h"
-#include "stream_buffers.h"
+#include "io/stream_buffers.h"
 
 // The frame period of the main header and the rate of the stream header for a
 // rate in frames per second, before they are cut to their 32-bit fields.

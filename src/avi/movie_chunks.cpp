@@ -8,10 +8,10 @@
 
 #include "avi/avi_format.h"
 #include "avi/avi_header.h"
-#include "avi/rle8_transcoder.h"
-#include "avi/row_search.h"
-#include "avi/row_staging.h"
-#include "byte_order.h"
+#include "io/little_endian.h"
+#include "rle8/rle8_transcoder.h"
+#include "rle8/row_search.h"
+#include "rle8/row_staging.h"
 #include "rmfile/format_errors.h"
 #include "rmfile/rm_format.h"
 

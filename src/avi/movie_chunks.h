@@ -4,10 +4,10 @@
 
 #include <cstdio>
 
-#include "avi/rle8_transcoder.h"
-#include "avi/row_staging.h"
 #include "conversion_state.h"
-#include "stream_buffers.h"
+#include "io/stream_buffers.h"
+#include "rle8/rle8_transcoder.h"
+#include "rle8/row_staging.h"
 
 // The movie-chunk writer's own state, kept from chunk to chunk of a conversion.
 struct ChunkWriterState {

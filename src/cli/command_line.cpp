@@ -7,8 +7,8 @@
 #include <limits>
 
 #include "avi/avi_header.h"
-#include "console_output.h"
 #include "conversion_state.h"
+#include "io/console_output.h"
 
 namespace {
 

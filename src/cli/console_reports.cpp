@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "console_output.h"
+#include "avi/truncation.h"
 #include "conversion_state.h"
+#include "io/console_output.h"
 #include "platform/console.h"
-#include "truncation.h"
 
 namespace {
 

@@ -7,15 +7,15 @@
 #include "avi/movie_chunks.h"
 #include "conversion_state.h"
 #include "driver/file_naming.h"
+#include "driver/frame_scan.h"
 #include "driver/output_file.h"
 #include "driver/overwrite_prompt.h"
 #include "driver/run_files.h"
+#include "palette/colour_pass.h"
+#include "palette/shared_palette.h"
 #include "platform/file_system.h"
 #include "platform/interrupts.h"
 #include "platform/memory_blocks.h"
-#include "rmfile/colour_pass.h"
-#include "rmfile/frame_scan.h"
-#include "rmfile/shared_palette.h"
 
 namespace {
 

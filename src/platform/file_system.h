@@ -136,3 +136,6 @@ bool emptyFile(std::FILE* stream);
 // Cuts the file of stream, whose buffered bytes are written, to its first
 // size bytes; false when it could not be cut.
 bool cutFile(std::FILE* stream, int64_t size);
+
+// Seeks like fseek with a 64-bit offset; true on success.
+bool seekStream(std::FILE* stream, int64_t offset, int whence);

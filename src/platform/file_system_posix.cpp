@@ -333,3 +333,7 @@ bool emptyFile(std::FILE* stream) {
 bool cutFile(std::FILE* stream, int64_t size) {
     return std::fflush(stream) == 0 && ftruncate(fileno(stream), static_cast<off_t>(size)) == 0;
 }
+
+bool seekStream(std::FILE* stream, int64_t offset, int whence) {
+    return fseeko(stream, static_cast<off_t>(offset), whence) == 0;
+}

@@ -369,3 +369,7 @@ bool cutFile(std::FILE* stream, int64_t size) {
     return SetFilePointerEx(handle, position, nullptr, FILE_BEGIN) != 0 &&
            SetEndOfFile(handle) != 0;
 }
+
+bool seekStream(std::FILE* stream, int64_t offset, int whence) {
+    return _fseeki64(stream, offset, whence) == 0;
+}

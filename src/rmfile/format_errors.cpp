@@ -61,12 +61,3 @@ void setRowCutShortError(int number, int64_t offset) {
                            ", inside one of its rows.",
                      offset);
 }
-
-void setIndexCountError(int64_t found, bool more, int64_t expected) {
-    setErrorText(kInternalErrorFormat, kErrorIndexCount);
-    const std::string count = more ? "more" : formatText("%" PRId64, found);
-    gState.errorText += formatText(
-        "\nThe scratch index file's records (%s) do not match the frames and palette changes "
-        "converted (%" PRId64 ").",
-        count.c_str(), expected);
-}

@@ -13,7 +13,3 @@ void setFormatError(int number, int64_t offset);
 // As setFormatError for a word where a row's word should be, when what was
 // found is the end of the input.
 void setRowCutShortError(int number, int64_t offset);
-
-// Sets the message for a scratch index file whose records, found of them
-// (more when there were more than expected), are not the expected ones.
-void setIndexCountError(int64_t found, bool more, int64_t expected);

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "byte_order.h"
+#include "io/little_endian.h"
 #include "rmfile/format_errors.h"
 #include "rmfile/rm_format.h"
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "conversion_state.h"
-#include "stream_buffers.h"
+#include "io/stream_buffers.h"
 
 // A frame's size, as its header gives it.
 struct FrameSize {

@@ -39,6 +39,3 @@ inline constexpr int kErrorImageEndMissing = 829;
 inline constexpr int kErrorColourWordMissing = 632;
 inline constexpr int kErrorWordNotInRow = 641;
 inline constexpr int kErrorZeroRepeat = 656;
-inline constexpr int kErrorIndexCount = 1099;
-
-inline constexpr const char* kInternalErrorFormat = "Internal error: (%d)";

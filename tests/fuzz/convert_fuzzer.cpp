@@ -28,16 +28,16 @@
 #include "avi/avi_finish.h"
 #include "avi/avi_format.h"
 #include "avi/movie_chunks.h"
-#include "avi/rle8_kernels.h"
 #include "avi_reader.h"
 #include "conversion_state.h"
 #include "driver/convert_file.h"
+#include "driver/frame_scan.h"
 #include "fuzz_options.h"
+#include "io/stream_buffers.h"
+#include "palette/colour_pass.h"
 #include "reference_converter.h"
+#include "rle8/rle8_kernels.h"
 #include "rm_writer.h"
-#include "rmfile/colour_pass.h"
-#include "rmfile/frame_scan.h"
-#include "stream_buffers.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "avi/movie_chunks.h"
-#include "stream_buffers.h"
+#include "io/stream_buffers.h"
 
 using Bytes = std::vector<uint8_t>;
 

@@ -1,4 +1,4 @@
-#include "avi/rle8_kernels.h"
+#include "rle8/rle8_kernels.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,10 +1,10 @@
-#include "rmfile/colour_pass.h"
+#include "palette/colour_pass.h"
 
 #include <algorithm>
 #include <cstdint>
 
-#include "avi/row_search.h"
-#include "avi/row_staging.h"
+#include "rle8/row_search.h"
+#include "rle8/row_staging.h"
 #include "rmfile/frame_header.h"
 #include "rmfile/rm_format.h"
 

@@ -8,9 +8,15 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "avi/rle8_kernels.h"
 #include "conversion_state.h"
-#include "stream_buffers.h"
+#include "io/stream_buffers.h"
+#include "rle8/rle8_kernels.h"
+
+// RLE8 escapes: a zero count byte followed by one of these.
+inline constexpr uint8_t kRleEscape = 0x00;
+inline constexpr uint8_t kRleEndOfLine = 0x00;
+inline constexpr uint8_t kRleEndOfBitmap = 0x01;
+inline constexpr int kRleMaxRun = 255;
 
 using ColourIndexes = std::array<uint8_t, kPaletteEntries>;
 

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "avi/movie_chunks.h"
-#include "rmfile/shared_palette.h"
-#include "stream_buffers.h"
+#include "io/stream_buffers.h"
+#include "palette/shared_palette.h"
 
 // Walks the frames from the input's start as the frame scan does and counts
 // into shared the pixels of every colour each frame's rows reference, the rows

@@ -1,9 +1,9 @@
-#include "avi/row_search.h"
+#include "rle8/row_search.h"
 
 #include <algorithm>
 
-#include "avi/word_vectors.h"
 #include "conversion_state.h"
+#include "rle8/word_vectors.h"
 #include "rmfile/format_errors.h"
 #include "rmfile/rm_format.h"
 

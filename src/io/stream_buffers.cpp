@@ -1,9 +1,9 @@
-#include "stream_buffers.h"
+#include "io/stream_buffers.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "byte_order.h"
+#include "platform/file_system.h"
 
 void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize, uint8_t* window) {
     reader = InputReader{};
@@ -143,60 +143,6 @@ void writeBytes(OutputWriter& writer, const uint8_t* bytes, size_t count) {
         bytes += piece;
         count -= piece;
     }
-}
-
-void allocateStaging(StagedPieces& staged, size_t capacity, size_t maxPieces) {
-    staged.capacity = capacity;
-    staged.bytes.allocate(capacity + kStagingSlack);
-    staged.maxPieces = maxPieces;
-    // Left uninitialised, as the windows are: only the entries in use are touched.
-    staged.ends.reset(new uint32_t[maxPieces + 1]);
-    staged.ends[0] = 0;
-    staged.used = 0;
-    staged.pieces = 0;
-}
-
-namespace {
-
-// Pieces longer than this go through the library's copy, which takes them in
-// the widest steps the processor has; shorter ones in blocks of kCopyBlock.
-constexpr size_t kLongPiece = 256;
-constexpr size_t kCopyBlock = 32;
-
-}  // namespace
-
-void writeStagedReversed(OutputWriter& writer, StagedPieces& staged) {
-    const uint8_t* const from = staged.bytes.data();
-    const uint32_t* const ends = staged.ends.get();
-    for (size_t piece = staged.pieces; piece > 0;) {
-        // The common case, short rows: whole blocks, each piece's last one
-        // running on into bytes that the next piece or nothing at all will use.
-        uint8_t* const bufferStart = writer.buffer.data();
-        uint8_t* to = bufferStart + writer.used;
-        uint8_t* const toEnd = bufferStart + writer.buffer.size();
-        for (; piece > 0; --piece) {
-            const size_t start = ends[piece - 1];
-            const size_t length = ends[piece] - start;
-            if (static_cast<size_t>(toEnd - to) < length + kStagingSlack) break;
-            if (length <= kStagingSlack) {
-                std::memcpy(to, from + start, kStagingSlack);  // no loop to leave
-            } else if (length <= kLongPiece) {
-                for (size_t at = 0; at < length; at += kCopyBlock) {
-                    std::memcpy(to + at, from + start + at, kCopyBlock);
-                }
-            } else {
-                std::memcpy(to, from + start, length);
-            }
-            to += length;
-        }
-        writer.used = static_cast<size_t>(to - bufferStart);
-        if (piece == 0) break;
-        const size_t start = ends[piece - 1];
-        writeBytes(writer, from + start, ends[piece] - start);
-        --piece;
-    }
-    staged.used = 0;
-    staged.pieces = 0;
 }
 
 bool flushWriter(OutputWriter& writer) {

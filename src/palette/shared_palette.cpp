@@ -1,4 +1,4 @@
-#include "rmfile/shared_palette.h"
+#include "palette/shared_palette.h"
 
 #include <algorithm>
 #include <cmath>

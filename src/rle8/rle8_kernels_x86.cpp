@@ -1,6 +1,6 @@
 // The vector kernels, built for processors with SSSE3 and with AVX2 whatever
 // the build's own target; the program runs one only where the processor has it.
-#include "avi/rle8_kernels.h"
+#include "rle8/rle8_kernels.h"
 
 #if defined(KESTRUP_X86_KERNELS)
 

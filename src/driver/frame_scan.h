@@ -4,8 +4,8 @@
 #include <cstdio>
 
 #include "avi/movie_chunks.h"
-#include "rmfile/shared_palette.h"
-#include "stream_buffers.h"
+#include "io/stream_buffers.h"
+#include "palette/shared_palette.h"
 
 // Writes the AVI header from the first frame, then every frame's chunks (with
 // palette-change chunks when multiPalette is on). With shared (the colours of a

@@ -1,12 +1,11 @@
-#include "avi/rle8_transcoder.h"
+#include "rle8/rle8_transcoder.h"
 
 #include <algorithm>
 #include <bit>
 #include <cstring>
 
-#include "avi/avi_format.h"
-#include "avi/word_vectors.h"
-#include "console_output.h"
+#include "io/console_output.h"
+#include "rle8/word_vectors.h"
 #include "rmfile/format_errors.h"
 #include "rmfile/rm_format.h"
 

@@ -1,4 +1,4 @@
-#include "rmfile/frame_scan.h"
+#include "driver/frame_scan.h"
 
 #include <algorithm>
 #include <array>
@@ -7,8 +7,8 @@
 
 #include "avi/avi_header.h"
 #include "avi/movie_chunks.h"
-#include "console_output.h"
 #include "conversion_state.h"
+#include "io/console_output.h"
 #include "rmfile/format_errors.h"
 #include "rmfile/frame_header.h"
 #include "rmfile/rm_format.h"

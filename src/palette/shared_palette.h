@@ -9,9 +9,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "avi/rle8_transcoder.h"
 #include "conversion_state.h"
-#include "stream_buffers.h"
+#include "io/stream_buffers.h"
+#include "rle8/rle8_transcoder.h"
+#include "rle8/row_staging.h"
 
 // The indexes of a frame's table that its pixels use, one bit each.
 using UsedIndexes = std::array<uint64_t, kPaletteEntries / 64>;

@@ -112,24 +112,6 @@ inline uint32_t readU32(InputReader& reader) {
     return value;
 }
 
-// Pieces of output gathered in order and written out last piece first: a frame's
-// rows, which come top first and go out bottom first.
-struct StagedPieces {
-    ByteBlock bytes;  // capacity bytes, then kStagingSlack more
-    size_t capacity = 0;
-    size_t used = 0;
-    std::unique_ptr<uint32_t[]> ends;  // ends[0] is 0; ends[i] ends piece i (i <= pieces)
-    size_t pieces = 0;
-    size_t maxPieces = 0;
-};
-
-// A short piece is copied as this many bytes, a longer one in blocks of 32;
-// either may read past the staging's capacity and write past the piece's end.
-inline constexpr size_t kStagingSlack = 96;
-
-// Room for capacity bytes in at most maxPieces pieces.
-void allocateStaging(StagedPieces& staged, size_t capacity, size_t maxPieces);
-
 struct OutputWriter {
     std::FILE* stream = nullptr;  // unbuffered: the writer's buffer is the only one
     ByteBlock buffer;
@@ -155,9 +137,6 @@ void restartWriter(OutputWriter& writer);
 
 // Writes bytes at the current position.
 void writeBytes(OutputWriter& writer, const uint8_t* bytes, size_t count);
-
-// Writes the staged pieces, the last one first, and empties the staging.
-void writeStagedReversed(OutputWriter& writer, StagedPieces& staged);
 
 // Writes out the buffer; false when the writer has failed or gone over its limit.
 bool flushWriter(OutputWriter& writer);

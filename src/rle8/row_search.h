@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "stream_buffers.h"
+#include "io/stream_buffers.h"
 
 // Reads words up to and including the count-th one of the given kind. Returns
 // how many were passed (fewer when the input ended first); lastKind is then the
