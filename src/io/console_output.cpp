@@ -1,4 +1,4 @@
-#include "console_output.h"
+#include "io/console_output.h"
 
 #include <cstdarg>
 #include <cstdio>
