@@ -9,12 +9,18 @@
 #include "conversion_fixture.h"
 #include "driver/frame_scan.h"
 #include "generated_frames.h"
-#include "palette/colour_pass.h"
 #include "reference_converter.h"
 #include "skip_notes.h"
 #include "test_streams.h"
 
 namespace {
+
+// The scan without -p or -m, at ten frames a second.
+int scanPlainly(TestStreams& streams, std::FILE* scratch) {
+    FrameColours colours;
+    return scanFrames(streams.input, streams.output, streams.chunks, scratch,
+                      ScanOptions{0, false, 10.0}, colours);
+}
 
 const Palette kTableA = rmw::makePalette(11);
 const Palette kTableB = rmw::makePalette(22);
@@ -133,9 +139,7 @@ TEST(FrameScan, OutgrownOutputInTheFirstFrameKeepsItsMessage) {
     TestStreams streams(bytes);
     streams.output.limit = 1300;  // the header fits, the frame does not
     resetConversionState();
-    EXPECT_EQ(
-        scanFrames(streams.input, streams.output, streams.chunks, streams.scratch, 0, false, 10.0),
-        0);
+    EXPECT_EQ(scanPlainly(streams, streams.scratch), 0);
     EXPECT_EQ(gState.errorText,
               "The converted AVI file would grow past 1300 bytes, the largest size an AVI file "
               "can have.");
@@ -150,7 +154,7 @@ TEST(FrameScan, ScratchFailureInTheFirstFrameKeepsItsMessage) {
     TestStreams streams(twoByTwoFile());
     resetConversionState();
     gState.scratchPath = "scratch";
-    EXPECT_EQ(scanFrames(streams.input, streams.output, streams.chunks, full, 0, false, 10.0), 0);
+    EXPECT_EQ(scanPlainly(streams, full), 0);
     EXPECT_EQ(gState.errorText,
               "i/o error writing to temp file \"scratch\".\nNo space left on device");
     std::fclose(full);
@@ -178,28 +182,17 @@ ScanOutcome scanThrough(const rmw::Bytes& file, const Rle8Kernel& kernel, size_t
     gState.inputPath = "in.rm";
     TestStreams streams(file, window, buffer);
     streams.chunks.coding.takeBlocks = kernel.takeBlocks;
-    SharedPalette shared;
-    if (options.sharedPalette && onePass) {
-        shared.onePass = shared.inUse = shared.exact = true;
-    } else if (options.sharedPalette) {
-        countFrameColours(streams.input, streams.chunks, shared);
-        chooseSharedTable(shared, options.multiPalette);
-    }
-    const auto scan = [&] {
-        return scanFrames(streams.input, streams.output, streams.chunks, streams.scratch, 0,
-                          options.multiPalette, 10.0, options.sharedPalette ? &shared : nullptr);
-    };
+    const ScanOptions scanOptions{0, options.multiPalette, 10.0};
+    FrameColours colours;
+    SharedTableRun run;
     ScanOutcome outcome;
     testing::internal::CaptureStderr();
-    outcome.result = scan();
-    if (outcome.result == 0 && shared.onePassFailed) {
-        restartWriter(streams.output);
-        std::fclose(streams.scratch);
-        streams.scratch = std::tmpfile();
-        countFrameColours(streams.input, streams.chunks, shared);
-        chooseSharedTable(shared, options.multiPalette);
-        outcome.result = scan();
-    }
+    outcome.result =
+        options.sharedPalette
+            ? scanFramesSharingTable(streams.input, streams.output, streams.chunks, streams.scratch,
+                                     scanOptions, colours, onePass, run)
+            : scanFrames(streams.input, streams.output, streams.chunks, streams.scratch,
+                         scanOptions, colours);
     outcome.standardError = testing::internal::GetCapturedStderr();
     outcome.errorText = gState.errorText;
     outcome.frames = gState.frameCount;

@@ -11,8 +11,6 @@
 #include "driver/output_file.h"
 #include "driver/overwrite_prompt.h"
 #include "driver/run_files.h"
-#include "palette/colour_pass.h"
-#include "palette/shared_palette.h"
 #include "platform/file_system.h"
 #include "platform/interrupts.h"
 #include "platform/memory_blocks.h"
@@ -50,17 +48,6 @@ int inputNotOpened(const char* inputName) {
         addErrorReason(error);
     }
     return 0;
-}
-
-}  // namespace
-
-void (*gBetweenInputPasses)() = nullptr;
-
-namespace {
-
-// Every pass over the input but the last is followed by this.
-void endInputPass() {
-    if (gBetweenInputPasses != nullptr) gBetweenInputPasses();
 }
 
 // The input is read more than once in parts: the first frame, bands of rows
@@ -124,42 +111,16 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
 
     // With -p the frames are converted once, the table built as they come, for
     // as long as their colours fit one table and the output is a file of this
-    // run's own, which can be emptied; else, and after that first go, a first
-    // pass counts the colours and chooses the table.
-    SharedPalette shared;
-    bool counted = false;
-    if (sharedPalette && plan.way != OutputWay::kDirect) {
-        shared.onePass = true;
-        shared.inUse = true;
-        shared.exact = true;
-    } else if (sharedPalette) {
-        countFrameColours(reader, chunks, shared);
-        counted = true;
-        endInputPass();
-        chooseSharedTable(shared, multiPalette);
-    }
-    int result = scanFrames(reader, writer, chunks, scratchWriter.stream, dotInterval, multiPalette,
-                            framesPerSecond, sharedPalette ? &shared : nullptr);
-    bool restarted = false;
-    if (result == 0 && shared.onePassFailed) {
-        endInputPass();
-        restartWriter(writer);
-        restarted = true;
-        if (!emptyFile(scratchWriter.stream)) {
-            result = tempFileWriteError(gState.scratchPath, lastSystemError());
-        } else {
-            const int32_t framesShown = shared.framesShown;
-            countFrameColours(reader, chunks, shared);
-            counted = true;
-            endInputPass();
-            chooseSharedTable(shared, multiPalette);
-            shared.framesShown = framesShown;
-            // A message about a frame names the frame of this go, not of the first.
-            gState.frameCount = 0;
-            result = scanFrames(reader, writer, chunks, scratchWriter.stream, dotInterval,
-                                multiPalette, framesPerSecond, &shared);
-        }
-    }
+    // run's own, which can be written again from its start; else, and after
+    // that first go, a first pass counts the colours and chooses the table.
+    const ScanOptions options{dotInterval, multiPalette, framesPerSecond};
+    FrameColours colours;
+    SharedTableRun sharedRun;
+    gState.sharedPalette = sharedPalette;
+    int result = sharedPalette
+                     ? scanFramesSharingTable(reader, writer, chunks, scratchWriter.stream, options,
+                                              colours, plan.way != OutputWay::kDirect, sharedRun)
+                     : scanFrames(reader, writer, chunks, scratchWriter.stream, options, colours);
     if (!scratchWriter.close() && result == 1) {
         result = tempFileWriteError(gState.scratchPath, lastSystemError());
     }
@@ -174,7 +135,7 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
         }
         // The second go writes every byte the first wrote, and the frames it
         // shares with it in the same sizes; past its end nothing may stay.
-        if (result == 1 && restarted && !cutFile(output.stream, writerPosition(writer))) {
+        if (result == 1 && sharedRun.restarted && !cutFile(output.stream, writerPosition(writer))) {
             setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
             addErrorReason(lastSystemError());
             result = 0;
@@ -187,8 +148,9 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
         tempFileWriteError(plan.tempPath, writer.error);
     }
     if (inputStamped && !writer.failed &&
-        !refuseChangedInput(input.stream, inputStamp,
-                            result == 1 && counted && gState.frameCount > shared.framesCounted)) {
+        !refuseChangedInput(
+            input.stream, inputStamp,
+            result == 1 && sharedRun.counted && gState.frameCount > colours.count.framesCounted)) {
         result = 0;
     }
     if (result == 1) result = deliverOutput(plan, output, outputFile);

@@ -6,12 +6,14 @@
 #include <cstring>
 
 #include "avi/avi_header.h"
-#include "avi/movie_chunks.h"
-#include "conversion_state.h"
+#include "driver/run_files.h"
 #include "io/console_output.h"
+#include "rle8/row_search.h"
 #include "rmfile/format_errors.h"
 #include "rmfile/frame_header.h"
 #include "rmfile/rm_format.h"
+
+void (*gBetweenInputPasses)() = nullptr;
 
 namespace {
 
@@ -74,7 +76,7 @@ int checkStreams(const InputReader& input, const OutputWriter& output, std::FILE
 
 // Reads the first frame's size and colour table and writes the AVI header.
 void startAvi(InputReader& input, OutputWriter& output, double framesPerSecond,
-              const SharedPalette* shared) {
+              const FrameColours& colours) {
     gState.framesPerSecond = framesPerSecond;
     gState.totalEncodedBytes = 0;
     gState.largestChunk = 0;
@@ -83,136 +85,260 @@ void startAvi(InputReader& input, OutputWriter& output, double framesPerSecond,
     gState.height = static_cast<int32_t>(readU32(input));
     seekReader(input, kColourTablesOffset);
     readPalette(input, gState.referencePalette);
-    // A table built while converting goes into the header at the end.
     writeAviHeader(output, gState.width, gState.height, framesPerSecond,
-                   shared != nullptr && !shared->onePass ? shared->table : gState.referencePalette);
+                   headerTable(colours, gState.referencePalette));
     seekReader(input, 0);
     gState.frameCount = 0;
     gState.paletteChangeCount = 0;
 }
 
-// The frame whose begin-image word was just read, through the table built
-// while converting: staged, its colours given slots, mapped, then written.
-// Returns 1, or 0: with onePassFailed set (and no message) when its colours
-// find no slot or it is too large to stage, else with the message as
-// writeFrameChunk gives it.
-int writeFrameThroughLiveTable(InputReader& input, OutputWriter& output, ChunkWriterState& chunks,
-                               std::FILE* scratch, SharedPalette& shared) {
-    const StageResult staged = stageFrame(input, chunks);
-    if (staged == StageResult::kIrregular) return writeFrameChunk(input, output, chunks, scratch);
-    UsedIndexes used{};
-    if (staged == StageResult::kStaged) markStagedColours(chunks.staged, used);
-    ColourMap map;
-    if (staged == StageResult::kFull) {
-        shared.onePassFailed = true;
-        return 0;
-    }
-    if (secondTableFindsHalfFull(shared.live, gState.framePalette) ||
-        !mapLiveFrame(shared.live, gState.framePalette, used, map.index)) {
-        shared.onePassFailed = true;
-        return 0;
-    }
-    if (map.index != identityIndexes()) {
-        mapColours(chunks.staged.bytes.data(), chunks.staged.bytes.data() + chunks.staged.used,
-                   map);
-    }
-    return writeStagedFrameChunk(input, output, chunks, scratch);
-}
-
-}  // namespace
-
-int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunks,
-               std::FILE* scratch, int dotInterval, bool multiPalette, double framesPerSecond,
-               SharedPalette* shared) {
-    gState.sharedPalette = shared != nullptr;
-    const int32_t framesShown = shared != nullptr ? shared->framesShown : 0;
-    if (shared != nullptr && !shared->inUse) shared = nullptr;
-    gState.sharedPaletteColours = shared != nullptr ? shared->colours : 0;
-    int result = 1;
+// One scan's streams, options and what it keeps from frame to frame.
+struct Scan {
+    InputReader& input;
+    OutputWriter& output;
+    ChunkWriterState& chunks;
+    std::FILE* scratch;
+    const ScanOptions& options;
+    FrameColours& colours;
+    int32_t framesShown = 0;
+    bool paletteChanges = false;  // a palette-change chunk where a frame's table differs
+    Palette paletteInEffect{};
+    TableBytes previousTables;
     bool multipleTables = false;
     bool missedMark = false;
-    seekReader(input, 0);
-    if (!checkFrameHeader(input)) {
-        result = 0;
-    } else {
-        startAvi(input, output, framesPerSecond, shared);
-        Palette paletteInEffect = gState.referencePalette;
-        TableBytes previousTables;
-        if (dotInterval > 0 && framesShown == 0) printToStandardError("\n");
-        for (;;) {
-            if (!checkFrameHeader(input)) {
-                result = 0;
-                break;
-            }
-            seekReader(input, readerPosition(input) + kFrameHeaderSize);
-            readFramePalette(input, previousTables);
-            const int64_t imageStart = readerPosition(input);
-            if (!readBeginImage(input)) {
-                setFormatError(kErrorBeginImage, imageStart);
-                result = 0;
-                break;
-            }
-            if (shared != nullptr && !shared->onePass) {
-                setFrameColourMap(chunks,
-                                  mapFrameColours(*shared, gState.frameCount, gState.framePalette));
-            }
-            if (!writePaletteChangeIfNeeded(output, chunks, scratch,
-                                            multiPalette && shared == nullptr, paletteInEffect,
-                                            multipleTables) ||
-                !(shared != nullptr && shared->onePass
-                      ? writeFrameThroughLiveTable(input, output, chunks, scratch, *shared)
-                      : writeFrameChunk(input, output, chunks, scratch))) {
-                result = 0;
-                break;
-            }
-            ++gState.frameCount;
-            if (dotInterval > 0 && gState.frameCount % dotInterval == 0 &&
-                gState.frameCount > framesShown) {
-                printToStandardError(".");
-            }
-            skipFiller(input);
-            missedMark = findNextFrame(input);
-            // A failing stream is an error after the last frame too.
-            if (!checkStreams(input, output, scratch)) {
-                result = 0;
-                break;
-            }
-            if (input.ended) break;
-        }
-    }
+};
 
-    // The colours did not fit one table as the frames came: the caller
-    // converts again from the start, with the two passes.
-    if (shared != nullptr && shared->onePassFailed) {
-        shared->framesShown = std::max(shared->framesShown, gState.frameCount);
+// The frame whose begin-image word was just read: staged, its indexes mapped,
+// then written; a frame too large to stage is mapped as its bands are
+// written. A frame that does not stage whole is left to writeFrameChunk,
+// which reports its fault.
+int writeMappedFrame(Scan& scan) {
+    ChunkWriterState& chunks = scan.chunks;
+    const StageResult staged = stageFrame(scan.input, chunks);
+    if (staged == StageResult::kIrregular) {
+        return writeFrameChunk(scan.input, scan.output, chunks, scan.scratch);
+    }
+    const StagedPieces* pairs = staged == StageResult::kStaged ? &chunks.staged : nullptr;
+    ColourIndexes indexes;
+    if (!mapFrameColours(scan.colours, gState.frameCount, gState.framePalette, pairs, indexes)) {
         return 0;
     }
-    if (result == 1 && shared != nullptr && shared->onePass) {
-        gState.sharedPaletteColours = shared->live.colours;
-        if (!patchHeaderPalette(output, shared->live.table))
-            result = checkStreams(input, output, scratch);
+    if (pairs != nullptr) {
+        if (indexes != identityIndexes()) {
+            ColourMap map;
+            setColourMap(map, indexes);
+            mapColours(chunks.staged.bytes.data(), chunks.staged.bytes.data() + chunks.staged.used,
+                       map);
+        }
+        return writeStagedFrameChunk(scan.input, scan.output, chunks, scan.scratch);
     }
-    // Before any frame converted, a specific message only confuses; a failing
-    // scratch file or an outgrown output is not the input's fault and keeps its own.
-    const bool notTheInput =
-        std::ferror(scratch) || output.overLimit || writerPosition(output) > output.limit;
-    if (gState.frameCount == 0 && !notTheInput) {
-        setErrorText("\"%s\" is not a valid raster metafile", gState.inputPath.c_str());
-        if (input.failed) addErrorReason(input.error);  // a folder, say
-        result = 0;
+    setFrameColourMap(chunks, indexes);
+    const int written = writeFrameChunk(scan.input, scan.output, chunks, scan.scratch);
+    setFrameColourMap(chunks, identityIndexes());
+    return written;
+}
+
+enum class FrameOutcome { kNext, kLast, kFailed };
+
+// One frame, from its header to the next frame's mark.
+FrameOutcome convertNextFrame(Scan& scan) {
+    InputReader& input = scan.input;
+    if (!checkFrameHeader(input)) return FrameOutcome::kFailed;
+    seekReader(input, readerPosition(input) + kFrameHeaderSize);
+    readFramePalette(input, scan.previousTables);
+    const int64_t imageStart = readerPosition(input);
+    if (!readBeginImage(input)) {
+        setFormatError(kErrorBeginImage, imageStart);
+        return FrameOutcome::kFailed;
     }
-    if (dotInterval > 0) printToStandardError("\n");
-    if (result == 1 && missedMark) {
+    if (!writePaletteChangeIfNeeded(scan.output, scan.chunks, scan.scratch, scan.paletteChanges,
+                                    scan.paletteInEffect, scan.multipleTables) ||
+        !writeMappedFrame(scan)) {
+        return FrameOutcome::kFailed;
+    }
+    ++gState.frameCount;
+    const int dots = scan.options.dotInterval;
+    if (dots > 0 && gState.frameCount % dots == 0 && gState.frameCount > scan.framesShown) {
+        printToStandardError(".");
+    }
+    skipFiller(input);
+    scan.missedMark = findNextFrame(input);
+    // A failing stream is an error after the last frame too.
+    if (!checkStreams(input, scan.output, scan.scratch)) return FrameOutcome::kFailed;
+    return input.ended ? FrameOutcome::kLast : FrameOutcome::kNext;
+}
+
+// Every frame from the first; 1 when all converted.
+int convertFrames(Scan& scan) {
+    gState.frameCount = 0;  // a message names the frame of this go
+    seekReader(scan.input, 0);
+    if (!checkFrameHeader(scan.input)) return 0;
+    startAvi(scan.input, scan.output, scan.options.framesPerSecond, scan.colours);
+    scan.paletteInEffect = gState.referencePalette;
+    if (scan.options.dotInterval > 0 && scan.framesShown == 0) printToStandardError("\n");
+    for (;;) {
+        const FrameOutcome outcome = convertNextFrame(scan);
+        if (outcome == FrameOutcome::kFailed) return 0;
+        if (outcome == FrameOutcome::kLast) return 1;
+    }
+}
+
+// What a scan that went through says at its end.
+void printScanWarnings(const Scan& scan) {
+    if (scan.missedMark) {
         printToStandardError(
             "\nWarning: a frame mark after frame %d was not found by the frame search; "
             "the frames from there on were not converted.\n",
             gState.frameCount);
     }
-    if (result == 1 && shared != nullptr && !shared->exact) setSharedPaletteWarning(*shared);
-    if (result == 1 && multipleTables && !multiPalette && !gState.sharedPalette) {
+    if (sharedTableApproximate(scan.colours)) setSharedPaletteWarning(scan.colours);
+    if (scan.multipleTables && !scan.options.multiPalette &&
+        scan.colours.tables == FrameTables::kOwn) {
         printToStandardError(
             "\nThis raster metafile has multiple color tables.\n"
             "It is recommended that this file be converted using the '-m' option.\n");
     }
+}
+
+int finishScan(Scan& scan, int result) {
+    if (result == 1) {
+        // A table built while converting goes into the header at the end.
+        const Palette* table = tableKnownAtTheEnd(scan.colours);
+        if (table != nullptr && !patchHeaderPalette(scan.output, *table)) {
+            result = checkStreams(scan.input, scan.output, scan.scratch);
+        }
+    }
+    gState.sharedPaletteColours = sharedTableColours(scan.colours);
+    // Before any frame converted, a specific message only confuses; a failing
+    // scratch file or an outgrown output is not the input's fault and keeps its own.
+    const OutputWriter& output = scan.output;
+    const bool notTheInput =
+        std::ferror(scan.scratch) || output.overLimit || writerPosition(output) > output.limit;
+    if (gState.frameCount == 0 && !notTheInput) {
+        setErrorText("\"%s\" is not a valid raster metafile", gState.inputPath.c_str());
+        if (scan.input.failed) addErrorReason(scan.input.error);  // a folder, say
+        result = 0;
+    }
+    if (scan.options.dotInterval > 0) printToStandardError("\n");
+    if (result == 1) printScanWarnings(scan);
     return result;
+}
+
+// One row too large for the staging, word by word through the rule for a
+// row's words. False when the conversion would refuse it.
+bool countRowWordByWord(InputReader& input, IndexCounts& counts) {
+    int pendingRun = kNoRun;
+    for (;;) {
+        uint8_t bytes[kLongestRunBytes];
+        uint8_t* out = bytes;
+        const WordStep step = readAndTakeWord(input, pendingRun, out, ColourMap{});
+        if (step == WordStep::kRowEnd) return true;
+        if (step != WordStep::kTaken && step != WordStep::kNeedsColour) return false;
+        countPairs(bytes, out, counts);
+    }
+}
+
+// Counts the pixels of the frame whose begin-image word was just read, its rows
+// transcoded as the conversion transcodes them: staged in bands, as many rows
+// at once as fit (band, kept from frame to frame, since frames share their
+// size), a row too large for the staging word by word. False when the
+// conversion would refuse the frame.
+bool countFrame(InputReader& input, int32_t height, ChunkWriterState& chunks, IndexCounts& counts,
+                int64_t& band) {
+    int64_t rowsLeft = height;
+    while (rowsLeft > 0) {
+        const int64_t bandStart = readerPosition(input);
+        const int64_t rows = std::min(band, rowsLeft);
+        const StageResult staged = stageRows(input, chunks.staged, rows, chunks.coding);
+        if (staged == StageResult::kIrregular) return false;
+        if (staged == StageResult::kStaged) {
+            countPairs(chunks.staged.bytes.data(), chunks.staged.bytes.data() + chunks.staged.used,
+                       counts);
+            rowsLeft -= rows;
+            continue;
+        }
+        seekReader(input, bandStart);
+        if (rows > 1) {
+            band = rows / 2;
+            continue;
+        }
+        if (!countRowWordByWord(input, counts)) return false;
+        --rowsLeft;
+    }
+    uint16_t lastKind = 0;
+    return skipWordsOfKind(input, kEndOfImage, 1, lastKind) == 1;
+}
+
+// Every pass over the input but the last is followed by this.
+void endInputPass() {
+    if (gBetweenInputPasses != nullptr) gBetweenInputPasses();
+}
+
+}  // namespace
+
+int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunks,
+               std::FILE* scratch, const ScanOptions& options, FrameColours& colours,
+               int32_t framesShown) {
+    const bool paletteChanges = options.multiPalette && colours.tables == FrameTables::kOwn;
+    Scan scan{input,       output,         chunks, scratch, options, colours,
+              framesShown, paletteChanges, {},     {},      false,   false};
+    colours.tableFilled = false;
+    const int result = convertFrames(scan);
+    if (colours.tableFilled) return 0;  // the caller starts again
+    return finishScan(scan, result);
+}
+
+void countColoursAndChoose(InputReader& input, ChunkWriterState& chunks, FrameColours& colours,
+                           bool multiPalette) {
+    ColourCount& count = colours.count;
+    startColourCount(count);
+    IndexCounts counts{};
+    FrameSize first;
+    int64_t band = INT64_MAX;
+    seekReader(input, 0);
+    for (;;) {
+        const int64_t frameStart = readerPosition(input);
+        FrameSize size;
+        if (readFrameHeader(input, count.framesCounted > 0 ? &first : nullptr, size) !=
+            FrameHeaderFault::kNone) {
+            break;
+        }
+        if (count.framesCounted == 0) first = size;
+        seekReader(input, frameStart + kColourTablesOffset);
+        Palette table{};
+        readPalette(input, table);
+        if (!readBeginImage(input) || !countFrame(input, size.height, chunks, counts, band)) break;
+        addFrameColours(count, table, counts);
+        skipFiller(input);
+        findNextFrame(input);
+        if (readerAtEnd(input)) break;
+    }
+    chooseSharedTable(colours, multiPalette);
+}
+
+int scanFramesSharingTable(InputReader& input, OutputWriter& output, ChunkWriterState& chunks,
+                           std::FILE* scratch, const ScanOptions& options, FrameColours& colours,
+                           bool onePass, SharedTableRun& run) {
+    int32_t framesShown = 0;
+    if (onePass) {
+        colours.tables = FrameTables::kBuiltAsTheyCome;
+        colours.live = LiveTable{};
+        const int result = scanFrames(input, output, chunks, scratch, options, colours);
+        if (!colours.tableFilled) return result;
+        // The colours did not fit one table as the frames came: over the
+        // same output again, with the two passes.
+        // The second go writes a record for every frame the first wrote one
+        // for, and more, over them: a go that fails leaves no file.
+        endInputPass();
+        restartWriter(output);
+        run.restarted = true;
+        if (std::fseek(scratch, 0, SEEK_SET) != 0) {
+            return tempFileWriteError(gState.scratchPath, lastSystemError());
+        }
+        framesShown = gState.frameCount;
+    }
+    countColoursAndChoose(input, chunks, colours, options.multiPalette);
+    run.counted = true;
+    endInputPass();
+    return scanFrames(input, output, chunks, scratch, options, colours, framesShown);
 }

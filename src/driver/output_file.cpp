@@ -196,8 +196,8 @@ int examineOutput(OutputPlan& plan, std::FILE* input) {
         plan.target = gState.outputPath;
     } else {
         plan.kind = pathKind(gState.outputPath);
-        plan.target = plan.kind == PathKind::kRegular ? resolvedPath(gState.outputPath)
-                                                      : gState.outputPath;
+        plan.target =
+            plan.kind == PathKind::kRegular ? resolvedPath(gState.outputPath) : gState.outputPath;
     }
     return refuseInputOrMetafile(plan, input, nullptr);
 }

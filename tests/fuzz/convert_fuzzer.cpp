@@ -34,7 +34,6 @@
 #include "driver/frame_scan.h"
 #include "fuzz_options.h"
 #include "io/stream_buffers.h"
-#include "palette/colour_pass.h"
 #include "reference_converter.h"
 #include "rle8/rle8_kernels.h"
 #include "rm_writer.h"
@@ -547,36 +546,21 @@ Run scanWith(const Bytes& file, const Rle8Kernel& kernel, const fuzzopt::ScanCho
     // The colour histogram's 640 KiB are kept from input to input: a new block
     // for every input took a seventh of the run.
     static std::vector<HistogramBin> keptBins;
-    SharedPalette shared;
-    shared.histogram.bins = std::move(keptBins);
-    if (options.sharedPalette && !choice.twoPasses) {
-        shared.onePass = true;
-        shared.inUse = true;
-        shared.exact = true;
-    } else if (options.sharedPalette) {
-        countFrameColours(reader, chunks, shared);
-        chooseSharedTable(shared, options.multiPalette);
-    }
-    int result =
-        scanFrames(reader, writer, chunks, scratch, options.dotInterval, options.multiPalette,
-                   options.framesPerSecond, options.sharedPalette ? &shared : nullptr);
-    if (result == 0 && shared.onePassFailed) {
-        restartWriter(writer);
-        std::fclose(scratch);
-        scratch = openScratchStream(scratchBlock, file.size());
-        const int32_t framesShown = shared.framesShown;
-        countFrameColours(reader, chunks, shared);
-        chooseSharedTable(shared, options.multiPalette);
-        shared.framesShown = framesShown;
-        result = scanFrames(reader, writer, chunks, scratch, options.dotInterval,
-                            options.multiPalette, options.framesPerSecond, &shared);
-    }
+    FrameColours colours;
+    colours.count.histogram.bins = std::move(keptBins);
+    const ScanOptions scanOptions{options.dotInterval, options.multiPalette,
+                                  options.framesPerSecond};
+    SharedTableRun sharedRun;
+    int result = options.sharedPalette
+                     ? scanFramesSharingTable(reader, writer, chunks, scratch, scanOptions, colours,
+                                              !choice.twoPasses, sharedRun)
+                     : scanFrames(reader, writer, chunks, scratch, scanOptions, colours);
     if (result == 1) {
         std::rewind(scratch);
         result = finishAvi(writer, chunks, scratch);
         if (result == 1 && !flushWriter(writer)) std::abort();
     }
-    keptBins = std::move(shared.histogram.bins);
+    keptBins = std::move(colours.count.histogram.bins);
     const int64_t end = writerPosition(writer);
     std::fclose(input);
     std::fclose(output);
