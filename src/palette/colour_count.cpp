@@ -4,6 +4,10 @@
 #include <cstddef>
 #include <utility>
 
+#if defined(__SSE2__) && !defined(KESTRUP_PORTABLE)
+#include <emmintrin.h>
+#endif
+
 void startColourCount(ColourCount& count) {
     ColourHistogram histogram = std::move(count.histogram);
     startHistogram(histogram);
@@ -55,22 +59,82 @@ void addFrameColours(ColourCount& count, const Palette& table, IndexCounts& coun
     ++count.framesCounted;
 }
 
-void markStagedColours(const StagedPieces& staged, UsedIndexes& used) {
-    // A byte a colour, set by stores that wait for nothing; an end-of-line
-    // pair (a count of 0) marks the byte past them.
-    std::array<uint8_t, kPaletteEntries + 1> seen{};
-    const uint8_t* pair = staged.bytes.data();
-    const uint8_t* const end = pair + (staged.used & ~size_t{1});
-    constexpr size_t kEscapes = kPaletteEntries;
+namespace {
+
+// Byte seen[c] set for every colour c a pair with a count holds: stores that
+// wait for nothing. An end-of-line pair (a count of 0) marks the byte past them.
+using SeenColours = std::array<uint8_t, kPaletteEntries + 1>;
+constexpr size_t kEndOfLineSeen = kPaletteEntries;
+
+void markPairsPlainly(const uint8_t* pair, const uint8_t* end, SeenColours& seen) {
     for (; end - pair >= 8; pair += 8) {
-        seen[pair[0] != 0 ? pair[1] : kEscapes] = 1;
-        seen[pair[2] != 0 ? pair[3] : kEscapes] = 1;
-        seen[pair[4] != 0 ? pair[5] : kEscapes] = 1;
-        seen[pair[6] != 0 ? pair[7] : kEscapes] = 1;
+        seen[pair[0] != 0 ? pair[1] : kEndOfLineSeen] = 1;
+        seen[pair[2] != 0 ? pair[3] : kEndOfLineSeen] = 1;
+        seen[pair[4] != 0 ? pair[5] : kEndOfLineSeen] = 1;
+        seen[pair[6] != 0 ? pair[7] : kEndOfLineSeen] = 1;
     }
-    for (; pair < end; pair += 2)
-        seen[pair[0] != 0 ? pair[1] : kEscapes] = 1;
-    used = UsedIndexes{};
+    for (; end - pair >= 2; pair += 2)
+        seen[pair[0] != 0 ? pair[1] : kEndOfLineSeen] = 1;
+}
+
+#if defined(__SSE2__) && !defined(KESTRUP_PORTABLE)
+
+// Eight pairs at a time, every pair's colour marked, without a test: an
+// end-of-line pair (0, 0) so marks colour 0 too, which is marked instead where
+// a pair of colour 0 has a count, as a vector test over the eight finds.
+void markPairs(const uint8_t* pair, const uint8_t* end, SeenColours& seen) {
+    const __m128i countBytes = _mm_set1_epi16(0x00FF);
+    const __m128i colourBytes = _mm_set1_epi16(static_cast<short>(0xFF00));
+    __m128i zeroColourRuns = _mm_setzero_si128();
+    const uint8_t* const blocksEnd = pair + ((end - pair) & ~ptrdiff_t{15});
+    for (; pair < blocksEnd; pair += 16) {
+        const __m128i pairs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pair));
+        const __m128i noCount =
+            _mm_cmpeq_epi16(_mm_and_si128(pairs, countBytes), _mm_setzero_si128());
+        const __m128i colourZero =
+            _mm_cmpeq_epi16(_mm_and_si128(pairs, colourBytes), _mm_setzero_si128());
+        zeroColourRuns = _mm_or_si128(zeroColourRuns, _mm_andnot_si128(noCount, colourZero));
+        seen[pair[1]] = 1;
+        seen[pair[3]] = 1;
+        seen[pair[5]] = 1;
+        seen[pair[7]] = 1;
+        seen[pair[9]] = 1;
+        seen[pair[11]] = 1;
+        seen[pair[13]] = 1;
+        seen[pair[15]] = 1;
+    }
+    seen[0] = _mm_movemask_epi8(zeroColourRuns) != 0 ? 1 : 0;
+    markPairsPlainly(pair, end, seen);
+}
+
+// The marks as bits, sixteen at a time.
+void packSeen(const SeenColours& seen, UsedIndexes& used) {
+    for (size_t index = 0; index < kPaletteEntries; index += 16) {
+        const __m128i marks = _mm_loadu_si128(reinterpret_cast<const __m128i*>(&seen[index]));
+        const auto unmarked =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(marks, _mm_setzero_si128())));
+        used[index / 64] |= uint64_t{~unmarked & 0xFFFFu} << (index % 64);
+    }
+}
+
+#else
+
+void markPairs(const uint8_t* pair, const uint8_t* end, SeenColours& seen) {
+    markPairsPlainly(pair, end, seen);
+}
+
+void packSeen(const SeenColours& seen, UsedIndexes& used) {
     for (size_t index = 0; index < kPaletteEntries; ++index)
         used[index / 64] |= uint64_t{seen[index]} << (index % 64);
+}
+
+#endif
+
+}  // namespace
+
+void markUsedIndexes(const uint8_t* from, const uint8_t* to, UsedIndexes& used) {
+    SeenColours seen{};
+    markPairs(from, to, seen);
+    used = UsedIndexes{};
+    packSeen(seen, used);
 }

@@ -39,6 +39,7 @@ void countPairs(const uint8_t* from, const uint8_t* to, IndexCounts& counts);
 // Adds one frame's pixels: counts[i] pixels of colour table[i]; clears counts.
 void addFrameColours(ColourCount& count, const Palette& table, IndexCounts& counts);
 
-// The indexes that the staged pairs (of a frame transcoded through the
-// identity map) use.
-void markStagedColours(const StagedPieces& staged, UsedIndexes& used);
+// The indexes that the pairs from..to (a frame's rows transcoded through the
+// identity map) use: eight pairs at a time where SSE2 is part of the build's
+// target, else pair by pair (the build without vector instructions).
+void markUsedIndexes(const uint8_t* from, const uint8_t* to, UsedIndexes& used);

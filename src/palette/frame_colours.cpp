@@ -50,7 +50,9 @@ void mapOntoChosen(FrameColours& colours, int32_t frame, const Palette& table, C
 bool mapOntoLive(FrameColours& colours, const Palette& table, const StagedPieces* staged,
                  ColourIndexes& map) {
     UsedIndexes used{};
-    if (staged != nullptr) markStagedColours(*staged, used);
+    if (staged != nullptr) {
+        markUsedIndexes(staged->bytes.data(), staged->bytes.data() + staged->used, used);
+    }
     colours.tableFilled = staged == nullptr || secondTableFindsHalfFull(colours.live, table) ||
                           !mapLiveFrame(colours.live, table, used, map);
     return !colours.tableFilled;

@@ -89,19 +89,53 @@ bool kernel::takeLongRun(const uint8_t*& in, const uint8_t* start, const uint8_t
     return true;
 }
 
-void mapColours(uint8_t* from, const uint8_t* to, const ColourMap& colours) {
+namespace {
+
+void mapPairsOneByOne(uint8_t* from, const uint8_t* to, const uint8_t* map) {
+    for (; from < to; from += 2) {
+        if (from[0] != kRleEscape) from[1] = map[from[1]];
+    }
+}
+
+#if defined(KESTRUP_WORD_VECTORS)
+
+// Eight pairs at a time, their escapes (a count of 0) found by one vector
+// test; each colour then through the map by itself, a load and a store.
+uint8_t* mapPairBlocks(uint8_t* from, const uint8_t* to, const uint8_t* map) {
+    const __m128i countBytes = _mm_set1_epi16(0x00FF);
+    for (; to - from >= 16; from += 16) {
+        const __m128i pairs = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        const __m128i noCount =
+            _mm_cmpeq_epi16(_mm_and_si128(pairs, countBytes), _mm_setzero_si128());
+        if (_mm_movemask_epi8(noCount) != 0) {
+            mapPairsOneByOne(from, from + 16, map);
+            continue;
+        }
+        from[1] = map[from[1]];
+        from[3] = map[from[3]];
+        from[5] = map[from[5]];
+        from[7] = map[from[7]];
+        from[9] = map[from[9]];
+        from[11] = map[from[11]];
+        from[13] = map[from[13]];
+        from[15] = map[from[15]];
+    }
+    return from;
+}
+
+#else
+
+// Four pairs at a time, their escapes found in one 64-bit value.
+uint8_t* mapPairBlocks(uint8_t* from, const uint8_t* to, const uint8_t* map) {
     constexpr uint64_t kCountBytes = 0x00FF00FF00FF00FF;
     constexpr uint64_t kCountOnes = 0x0001000100010001;
     constexpr uint64_t kCountTops = 0x0080008000800080;
-    const uint8_t* const map = colours.index.data();
     for (; to - from >= 8; from += 8) {
         uint64_t pairs;
         std::memcpy(&pairs, from, 8);
         const uint64_t counts = pairs & kCountBytes;
         if (((counts - kCountOnes) & ~counts & kCountTops) != 0) {  // a count of 0
-            for (int i = 0; i < 8; i += 2) {
-                if (from[i] != kRleEscape) from[i + 1] = map[from[i + 1]];
-            }
+            mapPairsOneByOne(from, from + 8, map);
             continue;
         }
         const uint64_t mapped = counts | uint64_t{map[pairs >> 8 & 0xFF]} << 8 |
@@ -110,9 +144,16 @@ void mapColours(uint8_t* from, const uint8_t* to, const ColourMap& colours) {
                                 uint64_t{map[pairs >> 56]} << 56;
         std::memcpy(from, &mapped, 8);
     }
-    for (; from < to; from += 2) {
-        if (from[0] != kRleEscape) from[1] = map[from[1]];
-    }
+    return from;
+}
+
+#endif
+
+}  // namespace
+
+void mapColours(uint8_t* from, const uint8_t* to, const ColourMap& colours) {
+    const uint8_t* const map = colours.index.data();
+    mapPairsOneByOne(mapPairBlocks(from, to, map), to, map);
 }
 
 namespace {

@@ -34,8 +34,8 @@ struct ColourMap {
 };
 
 // Writes the colour of every pair from..to through the map; escapes keep their
-// codes. Four pairs at a time while none of them is an escape (a count of 0),
-// which comes once a row; such a block is taken pair by pair.
+// codes. Eight pairs at a time (four without SSE2) while none of them is an
+// escape (a count of 0), which comes once a row; such a block is taken pair by pair.
 void mapColours(uint8_t* from, const uint8_t* to, const ColourMap& colours);
 
 // From now on colour index i is written as indexes[i].
