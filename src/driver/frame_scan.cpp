@@ -24,9 +24,9 @@ struct TableBytes {
     bool held = false;
 };
 
-// Reads the frame's colour tables into the frame palette, unless they are the
-// bytes of the previous frame's, which the frame palette then still holds.
-void readFramePalette(InputReader& input, TableBytes& previous) {
+// Reads the frame's colour tables into table, unless they are the bytes of the
+// previous frame's, which table then still holds.
+void readFramePalette(InputReader& input, TableBytes& previous, Palette& table) {
     const size_t size = previous.bytes.size();
     if (input.filled - input.next >= size) {
         const uint8_t* const tables = input.window.data() + input.next;
@@ -39,7 +39,7 @@ void readFramePalette(InputReader& input, TableBytes& previous) {
     } else {
         previous.held = false;
     }
-    readPalette(input, gState.framePalette);
+    readPalette(input, table);
 }
 
 // With multiPalette a palette-change chunk goes ahead of every frame whose table
@@ -145,7 +145,7 @@ FrameOutcome convertNextFrame(Scan& scan) {
     InputReader& input = scan.input;
     if (!checkFrameHeader(input)) return FrameOutcome::kFailed;
     seekReader(input, readerPosition(input) + kFrameHeaderSize);
-    readFramePalette(input, scan.previousTables);
+    readFramePalette(input, scan.previousTables, gState.framePalette);
     const int64_t imageStart = readerPosition(input);
     if (!readBeginImage(input)) {
         setFormatError(kErrorBeginImage, imageStart);
@@ -295,6 +295,8 @@ void countColoursAndChoose(InputReader& input, ChunkWriterState& chunks, FrameCo
     IndexCounts counts{};
     FrameSize first;
     int64_t band = INT64_MAX;
+    TableBytes previousTables;
+    Palette table{};
     seekReader(input, 0);
     for (;;) {
         const int64_t frameStart = readerPosition(input);
@@ -305,8 +307,7 @@ void countColoursAndChoose(InputReader& input, ChunkWriterState& chunks, FrameCo
         }
         if (count.framesCounted == 0) first = size;
         seekReader(input, frameStart + kColourTablesOffset);
-        Palette table{};
-        readPalette(input, table);
+        readFramePalette(input, previousTables, table);
         if (!readBeginImage(input) || !countFrame(input, size.height, chunks, counts, band)) break;
         addFrameColours(count, table, counts);
         skipFiller(input);

@@ -1,6 +1,7 @@
 #include "palette/frame_colours.h"
 
 #include <algorithm>
+#include <bit>
 #include <string>
 
 namespace {
@@ -39,10 +40,14 @@ void mapOntoChosen(FrameColours& colours, int32_t frame, const Palette& table, C
         chosen.lastMapped = UsedIndexes{};
         chosen.lastMap = identityIndexes();
     }
-    for (unsigned i = 0; i < table.size(); ++i) {
-        if (!indexUsed(used, i) || indexUsed(chosen.lastMapped, i)) continue;
-        markIndexUsed(chosen.lastMapped, i);
-        mapChosenIndex(chosen, i, table[i]);
+    // Only the indexes used that the map does not hold yet.
+    for (size_t word = 0; word < used.size(); ++word) {
+        for (uint64_t left = used[word] & ~chosen.lastMapped[word]; left != 0; left &= left - 1) {
+            const auto i =
+                static_cast<unsigned>(64 * word + static_cast<size_t>(std::countr_zero(left)));
+            mapChosenIndex(chosen, i, table[i]);
+        }
+        chosen.lastMapped[word] |= used[word];
     }
     map = chosen.lastMap;
 }

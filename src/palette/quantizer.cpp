@@ -138,15 +138,20 @@ std::vector<WeightedColour> medianCutCentres(std::vector<WeightedColour>& points
     return centres;
 }
 
+// The first of the nearest centres. A centre whose first channels alone are
+// already as far as the nearest so far is passed over: the sum only grows.
 size_t nearestCentre(const WeightedColour& point, const std::vector<WeightedColour>& centres) {
     size_t nearest = 0;
     double nearestDistance = INFINITY;
     for (size_t k = 0; k < centres.size(); ++k) {
-        double d = 0;
-        for (int c = 0; c < 3; ++c) {
-            const double difference = point.channel[c] - centres[k].channel[c];
-            d += difference * difference;
-        }
+        const double red = point.channel[0] - centres[k].channel[0];
+        double d = red * red;
+        if (d >= nearestDistance) continue;
+        const double green = point.channel[1] - centres[k].channel[1];
+        d += green * green;
+        if (d >= nearestDistance) continue;
+        const double blue = point.channel[2] - centres[k].channel[2];
+        d += blue * blue;
         if (d < nearestDistance) {
             nearestDistance = d;
             nearest = k;
