@@ -78,6 +78,27 @@ const ParseCase kCases[] = {
     {{"-p", "a", "-m"}, 1, "a", nullptr, false, false, false, true, 0, 10.0, "", "", false, true},
     {{"-palette", "-s", "5"}, 1, nullptr, nullptr, false, false, false, false, 0, 5.0, "", "", false, true},
     {{"-P"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option -P\n"},
+    // Flag letters written together set each of them, in any order.
+    {{"-qy", "a"}, 1, "a", nullptr, false, true, true, false, 0, 10.0, "", ""},
+    {{"-yq", "a"}, 1, "a", nullptr, false, true, true, false, 0, 10.0, "", ""},
+    {{"-my", "a"}, 1, "a", nullptr, false, false, true, true, 0, 10.0, "", ""},
+    {{"-mpy", "a"}, 1, "a", nullptr, false, false, true, true, 0, 10.0, "", "", false, true},
+    {{"-yh"}, 1, nullptr, nullptr, true, false, true, false, 0, 10.0, "", ""},
+    {{"-qq", "a"}, 1, "a", nullptr, false, true, false, false, 0, 10.0, "", ""},
+    // Any other letter among them: the second character alone, as before.
+    {{"-qd", "5"}, 1, "5", nullptr, false, true, false, false, 0, 10.0, "", ""},
+    {{"-yQ", "a"}, 1, "a", nullptr, false, false, true, false, 0, 10.0, "", ""},
+    {{"-quiet", "a"}, 1, "a", nullptr, false, true, false, false, 0, 10.0, "", ""},
+    {{"-m5", "a"}, 1, "a", nullptr, false, false, false, true, 0, 10.0, "", ""},
+    {{"-Qy"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option -Qy\n"},
+    // Every spelling of the usage text and the manual, as it always read.
+    {{"-h"}, 1, nullptr, nullptr, true, false, false, false, 0, 10.0, "", ""},
+    {{"-hx"}, 1, nullptr, nullptr, true, false, false, false, 0, 10.0, "", ""},
+    {{"-q", "-y", "-m", "-p", "a"}, 1, "a", nullptr, false, true, true, true, 0, 10.0, "", "", false, true},
+    {{"-speed", "5", "a"}, 1, "a", nullptr, false, false, false, false, 0, 5.0, "", ""},
+    {{"-m", "-d", "25", "-s", "29.97", "anim", "movie.avi"}, 1, "anim", "movie.avi", false, false, false, true, 25, 29.97, "", ""},
+    {{"-m", "-s", "30000/1001", "anim"}, 1, "anim", nullptr, false, false, false, true, 0, 30000.0 / 1001, "", ""},
+    {{"-q", "-y", "-m", "anim.rm", "/dev/stdout"}, 1, "anim.rm", "/dev/stdout", false, true, true, true, 0, 10.0, "", ""},
 };
 // clang-format on
 

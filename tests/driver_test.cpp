@@ -84,9 +84,16 @@ TEST(Driver, OverwritePromptAnswers) {
 
 TEST(Driver, NoPromptWithYesOrWhenTheOutputIsNew) {
     Workspace space;
-    space.writeOld("anim.avi");
-    EXPECT_EQ(space.run({"-q", "-y", "anim"}).out, "");
-    EXPECT_TRUE(parseAvi(rmw::readFile(space.dir.file("anim.avi"))).problem.empty());
+    for (const auto& options : std::vector<std::vector<std::string>>{
+             {"-q", "-y"}, {"-qy"}, {"-yq"}}) {
+        space.writeOld("anim.avi");
+        std::vector<std::string> arguments = options;
+        arguments.push_back("anim");
+        const ProcessResult result = space.run(arguments);
+        EXPECT_EQ(result.exitStatus, 0) << options[0];
+        EXPECT_EQ(result.out, "") << options[0];
+        EXPECT_TRUE(parseAvi(rmw::readFile(space.dir.file("anim.avi"))).problem.empty());
+    }
     EXPECT_EQ(space.run({"-q", "anim", "other.avi"}).out, "");
     EXPECT_TRUE(fileExists(space.dir.file("other.avi")));
 }
