@@ -22,6 +22,7 @@ struct ParseCase {
     const char* errorLine;  // what goes to standard error directly
     bool version = false;
     bool sharedPalette = false;
+    std::vector<const char*> batchInputs = {};  // -b and these inputs, when not empty
 };
 
 // clang-format off
@@ -90,6 +91,12 @@ const ParseCase kCases[] = {
     {{"-yQ", "a"}, 1, "a", nullptr, false, false, true, false, 0, 10.0, "", ""},
     {{"-quiet", "a"}, 1, "a", nullptr, false, true, false, false, 0, 10.0, "", ""},
     {{"-m5", "a"}, 1, "a", nullptr, false, false, false, true, 0, 10.0, "", ""},
+    // Batch: every file name an input, wherever -b stands; none is the output.
+    {{"-b", "a", "b", "c"}, 1, "a", nullptr, false, false, false, false, 0, 10.0, "", "", false, false, {"a", "b", "c"}},
+    {{"a", "-d", "3", "b", "-qb"}, 1, "a", nullptr, false, true, false, false, 3, 10.0, "", "", false, false, {"a", "b"}},
+    {{"-batch", "a.rm", "b.rm"}, 1, "a.rm", nullptr, false, false, false, false, 0, 10.0, "", "", false, false, {"a.rm", "b.rm"}},
+    {{"-bmy", "a"}, 1, "a", nullptr, false, false, true, true, 0, 10.0, "", "", false, false, {"a"}},
+    {{"a", "b", "c", "-x"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option -x\n"},
     {{"-Qy"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option -Qy\n"},
     // Every spelling of the usage text and the manual, as it always read.
     {{"-h"}, 1, nullptr, nullptr, true, false, false, false, 0, 10.0, "", ""},
@@ -136,6 +143,12 @@ TEST(CommandLine, ParsesEveryCaseOfTheTable) {
         EXPECT_EQ(options.sharedPalette, expected.sharedPalette);
         EXPECT_EQ(options.dotInterval, expected.dotInterval);
         EXPECT_DOUBLE_EQ(options.framesPerSecond, expected.framesPerSecond);
+        EXPECT_EQ(options.batch, !expected.batchInputs.empty());
+        if (options.batch) {
+            EXPECT_EQ(options.fileNames.size(), expected.batchInputs.size());
+        }
+        for (size_t i = 0; i < expected.batchInputs.size() && i < options.fileNames.size(); ++i)
+            EXPECT_TRUE(same(options.fileNames[i], expected.batchInputs[i]));
     }
 }
 

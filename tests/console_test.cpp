@@ -131,38 +131,82 @@ TEST(Console, ParseFailuresAndTheirReports) {
     }
 }
 
+// The statistics block of twoByTwoFile converted into output; with -p, the
+// line of the shared palette's colours given.
+std::string twoByTwoStatistics(const std::string& output, const std::string& sharedLine = "") {
+    // 10 encoded bytes for 4 pixels: the average compression is negative.
+    return "\n" + output +
+           " statistics:\n"
+           "--------------------------------------\n"
+           "Number of frames:             1\n"
+           "Largest frame size:           12\n"
+           "Frame width:                  2\n"
+           "Frame height:                 2\n"
+           "Number of color map changes:  0\n" +
+           sharedLine + "Average frame compression:    -150%\n";
+}
+
 TEST(Console, StatisticsBlockAfterAConversion) {
     TempDir dir;
     rmw::writeFile(dir.file("anim.rm"), twoByTwoFile());
     const ProcessResult result = run(dir, {"anim"});
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.err, "");
-    // 10 encoded bytes for 4 pixels: the average compression is negative.
-    EXPECT_EQ(afterBanner(result.out),
-              "Converting \"anim\"...\n"
-              "\nanim.avi statistics:\n"
-              "--------------------------------------\n"
-              "Number of frames:             1\n"
-              "Largest frame size:           12\n"
-              "Frame width:                  2\n"
-              "Frame height:                 2\n"
-              "Number of color map changes:  0\n"
-              "Average frame compression:    -150%\n");
+    EXPECT_EQ(afterBanner(result.out), "Converting \"anim\"...\n" + twoByTwoStatistics("anim.avi"));
     // With -p one line more: the three colours of the frame.
     const ProcessResult shared = run(dir, {"-y", "-p", "anim"});
     EXPECT_EQ(shared.exitStatus, 0);
     EXPECT_EQ(shared.err, "");
     EXPECT_EQ(afterBanner(shared.out),
-              "Converting \"anim\"...\n"
-              "\nanim.avi statistics:\n"
-              "--------------------------------------\n"
-              "Number of frames:             1\n"
-              "Largest frame size:           12\n"
-              "Frame width:                  2\n"
-              "Frame height:                 2\n"
-              "Number of color map changes:  0\n"
-              "Colors in shared palette:     3\n"
-              "Average frame compression:    -150%\n");
+              "Converting \"anim\"...\n" +
+                  twoByTwoStatistics("anim.avi", "Colors in shared palette:     3\n"));
+}
+
+// A batch: one banner, every file reported as alone, a file that fails named
+// in its error report, and after more than one file the count: on standard
+// output, or with -q on standard error after a failure.
+TEST(Console, BatchReportsEveryFileAndTheCount) {
+    const std::string kNotValid =
+        "\n*** Error: ***\nb.rm: \"b.rm\" is not a valid raster metafile\n";
+    const std::string kConvertedA = "Converting \"a\"...\n" + twoByTwoStatistics("a.avi");
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        bool banner;
+        std::string out;  // after the banner, if any
+        std::string err;
+        bool existingOutput = false;  // c.avi is there before, and the question declined
+    } cases[] = {
+        // clang-format off
+        {{"-b", "-q", "-y", "-p", "a.rm", "b.rm", "c.rm"}, 1, false, "",
+         kNotValid + "\n2 of 3 files converted, 1 failed.\n"},
+        {{"-bqy", "a", "c"}, 0, false, "", ""},
+        {{"-q", "a", "-b"}, 0, false, "", ""},
+        {{"-b", "a", "b.rm"}, 1, true,
+         kConvertedA + "\nConverting \"b.rm\"...\n\n1 of 2 files converted, 1 failed.\n", kNotValid},
+        {{"-b", "-y", "a", "c"}, 0, true,
+         kConvertedA + "\nConverting \"c\"...\n" + twoByTwoStatistics("c.avi") +
+             "\n2 of 2 files converted, 0 failed.\n",
+         ""},
+        {{"-b", "-q", "missing", "c"}, 1, false, "",
+         "\n*** Error: ***\nmissing: Could not open missing.rm for reading.\n"
+         "No such file or directory\n\n1 of 2 files converted, 1 failed.\n"},
+        {{"-b", "-q", "a", "c"}, 1, false, "File \"c.avi\" exists. Do you want to overwrite it? (y/n) ",
+         "\n*** Error: ***\nc: not converted.\n\n1 of 2 files converted, 1 failed.\n", true},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments[0] + " " + c.arguments[1] + " ...");
+        TempDir dir;
+        for (const char* name : {"a.rm", "c.rm"})
+            rmw::writeFile(dir.file(name), twoByTwoFile());
+        rmw::writeFile(dir.file("b.rm"), {1, 2, 3, 4});
+        if (c.existingOutput) rmw::writeFile(dir.file("c.avi"), {1});
+        const ProcessResult result = run(dir, c.arguments);
+        EXPECT_EQ(result.exitStatus, c.status);
+        EXPECT_EQ(c.banner ? afterBanner(result.out) : result.out, c.out);
+        EXPECT_EQ(result.err, c.err);
+    }
 }
 
 TEST(Console, QuietPrintsNothingOnStandardOutput) {
@@ -271,6 +315,24 @@ TEST(Console, ColourIndexOver255InALaterFrame) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "Cannot convert this file: color map number is greater than 255.\n");
     EXPECT_FALSE(fileExists(dir.file("colours.avi")));
+}
+
+// A warning belongs to the file it was given for: the next file in a batch,
+// converted as alone, gets none.
+TEST(Console, BatchWarnsOnlyForTheFileThatHasTheWarning) {
+    TempDir dir;
+    rmw::Picture everyIndex{16, 16, std::vector<uint8_t>(256)};
+    for (size_t i = 0; i < everyIndex.pixels.size(); ++i)
+        everyIndex.pixels[i] = static_cast<uint8_t>(i);
+    rmw::Bytes manyColours;
+    rmw::appendFrame(manyColours, everyIndex, rmw::makePalette(1));
+    rmw::appendFrame(manyColours, everyIndex, rmw::makePalette(2));
+    rmw::writeFile(dir.file("many.rm"), manyColours);
+    rmw::writeFile(dir.file("anim.rm"), twoByTwoFile());
+    const ProcessResult result = run(dir, {"-b", "-q", "-y", "-p", "many", "anim"});
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.err.find("*** Warning: ***"), size_t{1}) << result.err;
+    EXPECT_EQ(result.err.find("*** Warning: ***", 2), std::string::npos) << result.err;
 }
 
 TEST(Console, WarningReportFormat) {

@@ -18,6 +18,7 @@
 #include "conversion_fixture.h"
 #include "conversion_state.h"
 #include "driver/convert_file.h"
+#include "driver/file_naming.h"
 #include "platform/file_system.h"
 #include "process_runner.h"
 #include "skip_notes.h"
@@ -84,8 +85,8 @@ TEST(Driver, OverwritePromptAnswers) {
 
 TEST(Driver, NoPromptWithYesOrWhenTheOutputIsNew) {
     Workspace space;
-    for (const auto& options : std::vector<std::vector<std::string>>{
-             {"-q", "-y"}, {"-qy"}, {"-yq"}}) {
+    for (const auto& options :
+         std::vector<std::vector<std::string>>{{"-q", "-y"}, {"-qy"}, {"-yq"}}) {
         space.writeOld("anim.avi");
         std::vector<std::string> arguments = options;
         arguments.push_back("anim");
@@ -182,6 +183,80 @@ TEST(Driver, RefusesToWriteOverTheInputOrAMetafile) {
         EXPECT_EQ(result.err, std::string("\n*** Error: ***\nOutput file ") + c.output + c.reason);
         EXPECT_EQ(rmw::readFile(space.dir.file(c.output)), original);
         EXPECT_EQ(space.dir.entries(), before);
+        EXPECT_TRUE(space.scratchLeft().empty());
+    }
+}
+
+// The inputs of a batch: two animations, the second of two tables; a file
+// that is no metafile; x.rm, whose output x.avi is a metafile already.
+void writeBatchInputs(const Workspace& space) {
+    rmw::writeFile(space.dir.file("a.rm"), twoByTwoFile());
+    rmw::Bytes twoTables = twoByTwoFile(rmw::makePalette(2));
+    const rmw::Bytes second = twoByTwoFile(rmw::makePalette(3));
+    twoTables.insert(twoTables.end(), second.begin(), second.end());
+    rmw::writeFile(space.dir.file("c.rm"), twoTables);
+    rmw::writeFile(space.dir.file("bad.rm"), {1, 2, 3, 4});
+    rmw::writeFile(space.dir.file("x.rm"), twoByTwoFile());
+    rmw::writeFile(space.dir.file("x.avi"), twoByTwoFile(rmw::makePalette(4)));
+}
+
+// What a batch leaves at an input's output: the AVI of the input converted
+// alone with the same options, or the file that was there before, or nothing.
+enum class Left { kAsAlone, kAsBefore, kNothing };
+
+// A batch converts each file as it would be converted alone, asks about each
+// existing output, never replaces a metafile, and goes on after a failure.
+TEST(Driver, BatchConvertsEachFileAsAlone) {
+    const struct {
+        std::vector<std::string> options;  // before the names
+        std::vector<std::string> names;
+        const char* answers;  // "": none, and no output there before
+        int status;
+        std::vector<Left> left;  // at each name's output
+    } cases[] = {
+        {{"-q", "-y", "-p"},
+         {"a", "bad", "c"},
+         "",
+         1,
+         {Left::kAsAlone, Left::kNothing, Left::kAsAlone}},
+        {{"-qy", "-m"}, {"a", "c"}, "", 0, {Left::kAsAlone, Left::kAsAlone}},
+        {{"-q", "-y"},
+         {"a", "x", "c.rm"},
+         "",
+         1,
+         {Left::kAsAlone, Left::kAsBefore, Left::kAsAlone}},
+        {{"-q"}, {"a", "c"}, "y\nn\n", 1, {Left::kAsAlone, Left::kAsBefore}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options[0] + " " + c.names[0] + " " + c.names[1] + " " + c.answers);
+        Workspace space;
+        writeBatchInputs(space);
+        Workspace alone;
+        writeBatchInputs(alone);
+        std::vector<std::string> arguments = c.options;
+        arguments.push_back("-b");
+        std::vector<rmw::Bytes> before;
+        for (const std::string& name : c.names) {
+            arguments.push_back(name);
+            if (c.answers[0] != '\0') space.writeOld(outputPathFor(name, nullptr));
+            before.push_back(rmw::readFile(space.dir.file(outputPathFor(name, nullptr))));
+        }
+        EXPECT_EQ(space.run(arguments, c.answers).exitStatus, c.status);
+        for (size_t i = 0; i < c.names.size(); ++i) {
+            const std::string output = outputPathFor(c.names[i], nullptr);
+            SCOPED_TRACE(output);
+            std::vector<std::string> single = c.options;
+            single.insert(single.end(), {"-y", c.names[i]});
+            if (c.left[i] == Left::kAsAlone) {
+                ASSERT_EQ(alone.run(single).exitStatus, 0);
+                EXPECT_EQ(rmw::readFile(space.dir.file(output)),
+                          rmw::readFile(alone.dir.file(output)));
+            }
+            if (c.left[i] == Left::kAsBefore) {
+                EXPECT_EQ(rmw::readFile(space.dir.file(output)), before[i]);
+            }
+            EXPECT_EQ(fileExists(space.dir.file(output)), c.left[i] != Left::kNothing);
+        }
         EXPECT_TRUE(space.scratchLeft().empty());
     }
 }
@@ -287,10 +362,15 @@ void writeSlowInput(const std::string& path) {
     std::fclose(file);
 }
 
-// Starts the converter with "-q -y input output" in the workspace, its console
-// on /dev/null, and stops it once it writes the file beside the output; -1
-// when that file did not appear.
-pid_t startStopped(const Workspace& space, const char* input, const std::string& output) {
+// Starts the converter with the arguments in the workspace, its console on
+// /dev/null, and stops it once it writes the file beside output; -1 when that
+// file did not appear.
+pid_t startStopped(const Workspace& space, const std::vector<std::string>& arguments,
+                   const std::string& output) {
+    std::vector<char*> argv{const_cast<char*>("kestrup")};
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
     const pid_t child = fork();
     if (child == 0) {
         chdir(space.dir.path.c_str());
@@ -302,8 +382,7 @@ pid_t startStopped(const Workspace& space, const char* input, const std::string&
         std::signal(SIGPIPE, SIG_DFL);  // the test itself ignores it
         const rlimit noCore{0, 0};
         setrlimit(RLIMIT_CORE, &noCore);
-        execl(KESTRUP_BINARY_PATH, "kestrup", "-q", "-y", input, output.c_str(),
-              static_cast<char*>(nullptr));
+        execv(KESTRUP_BINARY_PATH, argv.data());
         _exit(127);
     }
     for (int tries = 0; tries < 20000; ++tries) {
@@ -319,6 +398,16 @@ pid_t startStopped(const Workspace& space, const char* input, const std::string&
     return -1;
 }
 
+// Sends the signal to a stopped run and lets it go on; returns the signal
+// that ended it, 0 when it ended by itself.
+int signalStopped(pid_t child, int signalNumber) {
+    kill(child, signalNumber);
+    kill(child, SIGCONT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+}
+
 // Every signal from outside ends a run over an existing output; the output
 // keeps its bytes, and all but SIGKILL remove the scratch and the partial file.
 TEST(Driver, InterruptsRemoveScratchAndOutput) {
@@ -329,19 +418,35 @@ TEST(Driver, InterruptsRemoveScratchAndOutput) {
     for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
                              SIGVTALRM, SIGPROF, SIGXCPU, SIGRTMIN, SIGKILL}) {
         SCOPED_TRACE("signal " + std::to_string(signalNumber));
-        const pid_t child = startStopped(space, "slow", "slow.avi");
+        const pid_t child = startStopped(space, {"-q", "-y", "slow", "slow.avi"}, "slow.avi");
         ASSERT_GT(child, 0) << "no file was written beside the output";
-        kill(child, signalNumber);
-        kill(child, SIGCONT);
-        int status = 0;
-        waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before the signal came";
-        EXPECT_EQ(WTERMSIG(status), signalNumber);
+        ASSERT_EQ(signalStopped(child, signalNumber), signalNumber)
+            << "the run ended before the signal came";
         EXPECT_EQ(space.contents("slow.avi"), kOldContents);
         if (signalNumber == SIGKILL) break;  // leaves its files: no handler runs
         EXPECT_EQ(space.dir.entries(), before);
         EXPECT_TRUE(space.scratchLeft().empty());
     }
+}
+
+// An interrupt stops a batch at the file it converts: the files before stay
+// converted, that one's output keeps its bytes, and the rest are not begun.
+TEST(Driver, InterruptStopsABatchAtTheCurrentFile) {
+    Workspace space;
+    writeSlowInput(space.dir.file("slow.rm"));
+    rmw::writeFile(space.dir.file("other.rm"), twoByTwoFile());
+    space.writeOld("slow.avi");
+    ASSERT_EQ(space.run({"-q", "anim", "alone.avi"}).exitStatus, 0);
+    const pid_t child = startStopped(space, {"-bqy", "anim", "slow", "other"}, "slow.avi");
+    ASSERT_GT(child, 0) << "no file was written beside the output";
+    EXPECT_EQ(signalStopped(child, SIGINT), SIGINT);
+    EXPECT_EQ(rmw::readFile(space.dir.file("anim.avi")),
+              rmw::readFile(space.dir.file("alone.avi")));
+    EXPECT_EQ(space.contents("slow.avi"), kOldContents);
+    EXPECT_EQ(space.dir.entries(),
+              (std::vector<std::string>{"alone.avi", "anim.avi", "anim.rm", "other.rm", "slow.avi",
+                                        "slow.rm", "tmp"}));
+    EXPECT_TRUE(space.scratchLeft().empty());
 }
 
 // Two runs on one output: each writes its own file beside it, so a second run
@@ -353,7 +458,7 @@ TEST(Driver, TwoRunsOnOneOutput) {
     ASSERT_EQ(space.run({"-q", "slow", "alone.avi"}).exitStatus, 0);
     for (const char* second : {"bad", "anim"}) {
         SCOPED_TRACE(second);
-        const pid_t first = startStopped(space, "slow", "out.avi");
+        const pid_t first = startStopped(space, {"-q", "-y", "slow", "out.avi"}, "out.avi");
         ASSERT_GT(first, 0) << "no file was written beside the output";
         space.run({"-q", "-y", second, "out.avi"});
         kill(first, SIGCONT);

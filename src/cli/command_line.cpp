@@ -76,7 +76,7 @@ struct FlagLetter {
 };
 constexpr FlagLetter kFlagLetters[] = {
     {'h', &Options::help},         {'q', &Options::quiet},         {'y', &Options::noPrompt},
-    {'m', &Options::multiPalette}, {'p', &Options::sharedPalette},
+    {'m', &Options::multiPalette}, {'p', &Options::sharedPalette}, {'b', &Options::batch},
 };
 
 const FlagLetter* findFlag(char letter) {
@@ -133,6 +133,20 @@ int takeOption(const char* argument, const char* next, Options& options, int& i)
     }
 }
 
+// The file names once every argument is read: the input and the output, or
+// with -b, inputs all. Returns 1, or 0 with the message.
+int assignFileNames(Options& options) {
+    if (options.fileNames.empty()) return 1;
+    options.inputName = options.fileNames[0];
+    if (options.batch) return 1;
+    if (options.fileNames.size() > 2) {
+        setErrorText("Too many file names");
+        return 0;
+    }
+    if (options.fileNames.size() == 2) options.outputName = options.fileNames[1];
+    return 1;
+}
+
 }  // namespace
 
 int parseCommandLine(int argc, const char* const* argv, Options& options) {
@@ -140,14 +154,7 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
         if (argument[0] != '-') {
-            if (options.inputName == nullptr) {
-                options.inputName = argument;
-            } else if (options.outputName == nullptr) {
-                options.outputName = argument;
-            } else {
-                setErrorText("Too many file names");
-                return 0;
-            }
+            options.fileNames.push_back(argument);
             continue;
         }
         const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -155,6 +162,7 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
                                              : takeOption(argument, next, options, i);
         if (taken == 0) return 0;
     }
+    if (!assignFileNames(options)) return 0;
     // Checked once the last -s has spoken, before any file is touched.
     if (!frameRateFitsHeader(options.framesPerSecond)) {
         setErrorText("Frame rate out of range: %s", options.rateText);

@@ -114,9 +114,27 @@ void reportStatistics(std::FILE* console) {
                                       gState.height)));
 }
 
-void printErrorReport() {
+void printErrorReport(const char* inputName) {
+    if (inputName != nullptr) {
+        // The message may say nothing of the file (a fault in its data), or
+        // be empty (a declined overwrite): the name tells which file failed.
+        const char* message =
+            gState.errorText.empty() ? "not converted." : gState.errorText.c_str();
+        printToStandardError("\n*** Error: ***\n%s: %s\n", inputName, message);
+        return;
+    }
     if (gState.errorText.empty()) return;
     printToStandardError("\n*** Error: ***\n%s\n", gState.errorText.c_str());
+}
+
+void reportBatchCount(int converted, int failed, bool quiet) {
+    const std::string line = formatText("\n%d of %d files converted, %d failed.\n", converted,
+                                        converted + failed, failed);
+    if (!quiet) {
+        writeConsoleText(stdout, line);
+    } else if (failed > 0) {
+        printToStandardError("%s", line.c_str());
+    }
 }
 
 void printWarningReport() {
