@@ -193,12 +193,15 @@ TEST(Console, BatchReportsEveryFileAndTheCount) {
          "No such file or directory\n\n1 of 2 files converted, 1 failed.\n"},
         {{"-b", "-q", "a", "c"}, 1, false, "File \"c.avi\" exists. Do you want to overwrite it? (y/n) ",
          "\n*** Error: ***\nc: not converted.\n\n1 of 2 files converted, 1 failed.\n", true},
+        {{"-b", "-q", "-y", "x", "a"}, 1, false, "",
+         "\n*** Error: ***\nx: Output file x.avi is a raster metafile; it is not replaced.\n"
+         "\n1 of 2 files converted, 1 failed.\n"},
         // clang-format on
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments[0] + " " + c.arguments[1] + " ...");
         TempDir dir;
-        for (const char* name : {"a.rm", "c.rm"})
+        for (const char* name : {"a.rm", "c.rm", "x.rm", "x.avi"})
             rmw::writeFile(dir.file(name), twoByTwoFile());
         rmw::writeFile(dir.file("b.rm"), {1, 2, 3, 4});
         if (c.existingOutput) rmw::writeFile(dir.file("c.avi"), {1});

@@ -165,7 +165,9 @@ TEST(Driver, RefusesToWriteOverTheInputOrAMetafile) {
     rmw::writeFile(space.dir.file("other.rm"), twoByTwoFile(rmw::makePalette(2)));
     rmw::writeFile(space.dir.file("frames.avi"), twoByTwoFile(rmw::makePalette(3)));
     const char kSame[] = " is the same file as the input.\n";
-    const char kMetafile[] = " is a raster metafile; it is not replaced.\n";
+    const char kMetafile[] =
+        " is a raster metafile; it is not replaced.\nTo convert several files, add the -b "
+        "option: every name is then an input.\n";
     const struct {
         const char* output;
         const char* option;  // -q asks, and is answered "y"
