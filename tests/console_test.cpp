@@ -271,7 +271,8 @@ TEST(Console, ProgressDotsAndTheMultipleTablesWarning) {
         EXPECT_EQ(dots.err,
                   "\n..\n"
                   "\nThis raster metafile has multiple color tables.\n"
-                  "It is recommended that this file be converted using the '-m' option.\n")
+                  "It is recommended that this file be converted using the '-m' option.\n"
+                  "For players that do not apply palette changes, use the '-p' option.\n")
             << interval;
     }
     const ProcessResult withPalettes = run(dir, {"-q", "-y", "-m", "-d", "7", "seven"});
@@ -302,7 +303,8 @@ TEST(Console, WarningsAfterTheProgressDotsInOrder) {
               "\nWarning: a frame mark after frame 2 was not found by the frame search; the "
               "frames from there on were not converted.\n"
               "\nThis raster metafile has multiple color tables.\n"
-              "It is recommended that this file be converted using the '-m' option.\n");
+              "It is recommended that this file be converted using the '-m' option.\n"
+              "For players that do not apply palette changes, use the '-p' option.\n");
 }
 
 // A colour index over 255 after the first frame is reported on its own line only.

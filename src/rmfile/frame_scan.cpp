@@ -212,7 +212,8 @@ int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunk
     if (result == 1 && multipleTables && !multiPalette && !gState.sharedPalette) {
         printToStandardError(
             "\nThis raster metafile has multiple color tables.\n"
-            "It is recommended that this file be converted using the '-m' option.\n");
+            "It is recommended that this file be converted using the '-m' option.\n"
+            "For players that do not apply palette changes, use the '-p' option.\n");
     }
     return result;
 }
