@@ -104,6 +104,9 @@ const ParseCase kCases[] = {
     {{"-q", "-y", "-m", "-p", "a"}, 1, "a", nullptr, false, true, true, true, 0, 10.0, "", "", false, true},
     {{"-speed", "5", "a"}, 1, "a", nullptr, false, false, false, false, 0, 5.0, "", ""},
     {{"-m", "-d", "25", "-s", "29.97", "anim", "movie.avi"}, 1, "anim", "movie.avi", false, false, false, true, 25, 29.97, "", ""},
+    {{"-p", "-d", "25", "-s", "29.97", "anim", "movie.avi"}, 1, "anim", "movie.avi", false, false, false, false, 25, 29.97, "", "", false, true},
+    {{"-b", "-q", "-y", "-p", "a.rm", "b.rm", "c.rm"}, 1, "a.rm", nullptr, false, true, true, false, 0, 10.0, "", "", false, true, {"a.rm", "b.rm", "c.rm"}},
+    {{"-bqyp", "a.rm"}, 1, "a.rm", nullptr, false, true, true, false, 0, 10.0, "", "", false, true, {"a.rm"}},
     {{"-m", "-s", "30000/1001", "anim"}, 1, "anim", nullptr, false, false, false, true, 0, 30000.0 / 1001, "", ""},
     {{"-q", "-y", "-m", "anim.rm", "/dev/stdout"}, 1, "anim.rm", "/dev/stdout", false, true, true, true, 0, 10.0, "", ""},
 };

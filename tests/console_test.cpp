@@ -15,9 +15,10 @@ const char kUsage[] =
     "\n"
     "Usage:\n"
     "kestrup [options] filename[.rm] [outputfilename]\n"
+    "kestrup -b [options] filename[.rm] ...\n"
     "\n"
     "filename is the name of the raster metafile to convert.\n"
-    "Only one filename may be specified.\n"
+    "Only one filename may be specified, unless the -b option is used.\n"
     "The input file must end with the '.rm' extension, although it does\n"
     "not have to be specified on the command line.\n"
     "\n"
@@ -36,6 +37,9 @@ const char kUsage[] =
     "-help    Prints help information.\n"
     "-q       Suppress startup banner and file information messages\n"
     "-y       Suppress query to overwrite an existing avi file\n"
+    "-b       Batch: every filename is a raster metafile to convert, each\n"
+    "         into its own avi file as if converted alone. A file that\n"
+    "         fails is named, and the next one is converted.\n"
     "\n"
     "-d [nn]  Progress indicator. Prints a dot ('.') every [nn] frames processed.\n"
     "         If [nn] is not specified, it defaults to 10.\n"
@@ -49,7 +53,8 @@ const char kUsage[] =
     "    colors. Note that since color information is read from the input\n"
     "    raster metafile, this option only affects the output avi animation\n"
     "    if the raster metafile was originally exported using multiple\n"
-    "    color palettes.\n"
+    "    color palettes. Players that do not apply palette changes\n"
+    "    show such a file wrong: for them, use -p.\n"
     "\n"
     "-p  Use one shared color palette for every frame of the converted\n"
     "    avi file, with no palette changes, so that every player shows\n"
@@ -61,7 +66,9 @@ const char kUsage[] =
     "    changes. With -m, -p is used only when it keeps every color.\n"
     "\n"
     "-speed [nn]  Sets the speed of the output avi file to nn frames per second.\n"
-    "             The default is 10.0.\n";
+    "             The default is 10.0.\n"
+    "\n"
+    "Options without a value may be written together: -qy is -q -y.\n";
 
 const std::regex kBanner(
     "kestrup Version 1\\.0-3 \\[[A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4}\\]\\n[^\\n]+\\n");
