@@ -188,16 +188,10 @@ TEST(Console, BatchReportsEveryFileAndTheCount) {
         {{"-b", "-q", "-y", "-p", "a.rm", "b.rm", "c.rm"}, 1, false, "",
          kNotValid + "\n2 of 3 files converted, 1 failed.\n"},
         {{"-bqy", "a", "c"}, 0, false, "", ""},
-        {{"-q", "a", "-b"}, 0, false, "", ""},
-        {{"-b", "a", "b.rm"}, 1, true,
-         kConvertedA + "\nConverting \"b.rm\"...\n\n1 of 2 files converted, 1 failed.\n", kNotValid},
-        {{"-b", "-y", "a", "c"}, 0, true,
-         kConvertedA + "\nConverting \"c\"...\n" + twoByTwoStatistics("c.avi") +
-             "\n2 of 2 files converted, 0 failed.\n",
-         ""},
-        {{"-b", "-q", "missing", "c"}, 1, false, "",
-         "\n*** Error: ***\nmissing: Could not open missing.rm for reading.\n"
-         "No such file or directory\n\n1 of 2 files converted, 1 failed.\n"},
+        {{"-b", "-y", "a", "b.rm", "c"}, 1, true,
+         kConvertedA + "\nConverting \"b.rm\"...\n\nConverting \"c\"...\n" +
+             twoByTwoStatistics("c.avi") + "\n2 of 3 files converted, 1 failed.\n",
+         kNotValid},
         {{"-b", "-q", "a", "c"}, 1, false, "File \"c.avi\" exists. Do you want to overwrite it? (y/n) ",
          "\n*** Error: ***\nc: not converted.\n\n1 of 2 files converted, 1 failed.\n", true},
         {{"-b", "-q", "-y", "x", "a"}, 1, false, "",
@@ -327,24 +321,6 @@ TEST(Console, ColourIndexOver255InALaterFrame) {
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(result.err, "Cannot convert this file: color map number is greater than 255.\n");
     EXPECT_FALSE(fileExists(dir.file("colours.avi")));
-}
-
-// A warning belongs to the file it was given for: the next file in a batch,
-// converted as alone, gets none.
-TEST(Console, BatchWarnsOnlyForTheFileThatHasTheWarning) {
-    TempDir dir;
-    rmw::Picture everyIndex{16, 16, std::vector<uint8_t>(256)};
-    for (size_t i = 0; i < everyIndex.pixels.size(); ++i)
-        everyIndex.pixels[i] = static_cast<uint8_t>(i);
-    rmw::Bytes manyColours;
-    rmw::appendFrame(manyColours, everyIndex, rmw::makePalette(1));
-    rmw::appendFrame(manyColours, everyIndex, rmw::makePalette(2));
-    rmw::writeFile(dir.file("many.rm"), manyColours);
-    rmw::writeFile(dir.file("anim.rm"), twoByTwoFile());
-    const ProcessResult result = run(dir, {"-b", "-q", "-y", "-p", "many", "anim"});
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.err.find("*** Warning: ***"), size_t{1}) << result.err;
-    EXPECT_EQ(result.err.find("*** Warning: ***", 2), std::string::npos) << result.err;
 }
 
 TEST(Console, WarningReportFormat) {

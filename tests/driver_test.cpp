@@ -85,16 +85,13 @@ TEST(Driver, OverwritePromptAnswers) {
 
 TEST(Driver, NoPromptWithYesOrWhenTheOutputIsNew) {
     Workspace space;
-    for (const auto& options :
-         std::vector<std::vector<std::string>>{{"-q", "-y"}, {"-qy"}, {"-yq"}}) {
-        space.writeOld("anim.avi");
-        std::vector<std::string> arguments = options;
-        arguments.push_back("anim");
-        const ProcessResult result = space.run(arguments);
-        EXPECT_EQ(result.exitStatus, 0) << options[0];
-        EXPECT_EQ(result.out, "") << options[0];
-        EXPECT_TRUE(parseAvi(rmw::readFile(space.dir.file("anim.avi"))).problem.empty());
-    }
+    space.writeOld("anim.avi");
+    EXPECT_EQ(space.run({"-q", "-y", "anim"}).out, "");
+    EXPECT_TRUE(parseAvi(rmw::readFile(space.dir.file("anim.avi"))).problem.empty());
+    space.writeOld("anim.avi");  // -yq, as -qy, is -q -y: no question, nothing printed
+    const ProcessResult together = space.run({"-yq", "anim"});
+    EXPECT_EQ(together.exitStatus, 0);
+    EXPECT_EQ(together.out, "");
     EXPECT_EQ(space.run({"-q", "anim", "other.avi"}).out, "");
     EXPECT_TRUE(fileExists(space.dir.file("other.avi")));
 }
@@ -202,65 +199,32 @@ void writeBatchInputs(const Workspace& space) {
     rmw::writeFile(space.dir.file("x.avi"), twoByTwoFile(rmw::makePalette(4)));
 }
 
-// What a batch leaves at an input's output: the AVI of the input converted
-// alone with the same options, or the file that was there before, or nothing.
-enum class Left { kAsAlone, kAsBefore, kNothing };
-
 // A batch converts each file as it would be converted alone, asks about each
 // existing output, never replaces a metafile, and goes on after a failure.
 TEST(Driver, BatchConvertsEachFileAsAlone) {
-    const struct {
-        std::vector<std::string> options;  // before the names
-        std::vector<std::string> names;
-        const char* answers;  // "": none, and no output there before
-        int status;
-        std::vector<Left> left;  // at each name's output
-    } cases[] = {
-        {{"-q", "-y", "-p"},
-         {"a", "bad", "c"},
-         "",
-         1,
-         {Left::kAsAlone, Left::kNothing, Left::kAsAlone}},
-        {{"-qy", "-m"}, {"a", "c"}, "", 0, {Left::kAsAlone, Left::kAsAlone}},
-        {{"-q", "-y"},
-         {"a", "x", "c.rm"},
-         "",
-         1,
-         {Left::kAsAlone, Left::kAsBefore, Left::kAsAlone}},
-        {{"-q"}, {"a", "c"}, "y\nn\n", 1, {Left::kAsAlone, Left::kAsBefore}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.options[0] + " " + c.names[0] + " " + c.names[1] + " " + c.answers);
-        Workspace space;
-        writeBatchInputs(space);
-        Workspace alone;
-        writeBatchInputs(alone);
-        std::vector<std::string> arguments = c.options;
-        arguments.push_back("-b");
-        std::vector<rmw::Bytes> before;
-        for (const std::string& name : c.names) {
-            arguments.push_back(name);
-            if (c.answers[0] != '\0') space.writeOld(outputPathFor(name, nullptr));
-            before.push_back(rmw::readFile(space.dir.file(outputPathFor(name, nullptr))));
+    Workspace batch;
+    Workspace alone;
+    writeBatchInputs(batch);
+    writeBatchInputs(alone);
+    batch.writeOld("a.avi");  // answered "n"
+    batch.writeOld("c.avi");  // answered "y"
+    const rmw::Bytes metafile = rmw::readFile(batch.dir.file("x.avi"));
+    EXPECT_EQ(batch.run({"-b", "-q", "-p", "a", "bad", "x", "c.rm"}, "n\ny\n").exitStatus, 1);
+    EXPECT_EQ(alone.run({"-q", "-y", "-p", "c.rm"}).exitStatus, 0);
+    EXPECT_EQ(rmw::readFile(batch.dir.file("c.avi")), rmw::readFile(alone.dir.file("c.avi")));
+    EXPECT_FALSE(fileExists(batch.dir.file("bad.avi")));
+    EXPECT_EQ(rmw::readFile(batch.dir.file("x.avi")), metafile);
+    EXPECT_EQ(batch.contents("a.avi"), kOldContents);
+    for (const std::string options : {"-qyp", "-qym"}) {
+        EXPECT_EQ(batch.run({"-b" + options.substr(1), "a", "c.rm"}).exitStatus, 0);
+        for (const std::string name : {"a", "c.rm"}) {
+            EXPECT_EQ(alone.run({options, name}).exitStatus, 0);
+            const std::string output = outputPathFor(name, nullptr);
+            EXPECT_EQ(rmw::readFile(batch.dir.file(output)), rmw::readFile(alone.dir.file(output)))
+                << options << " " << name;
         }
-        EXPECT_EQ(space.run(arguments, c.answers).exitStatus, c.status);
-        for (size_t i = 0; i < c.names.size(); ++i) {
-            const std::string output = outputPathFor(c.names[i], nullptr);
-            SCOPED_TRACE(output);
-            std::vector<std::string> single = c.options;
-            single.insert(single.end(), {"-y", c.names[i]});
-            if (c.left[i] == Left::kAsAlone) {
-                ASSERT_EQ(alone.run(single).exitStatus, 0);
-                EXPECT_EQ(rmw::readFile(space.dir.file(output)),
-                          rmw::readFile(alone.dir.file(output)));
-            }
-            if (c.left[i] == Left::kAsBefore) {
-                EXPECT_EQ(rmw::readFile(space.dir.file(output)), before[i]);
-            }
-            EXPECT_EQ(fileExists(space.dir.file(output)), c.left[i] != Left::kNothing);
-        }
-        EXPECT_TRUE(space.scratchLeft().empty());
     }
+    EXPECT_TRUE(batch.scratchLeft().empty());
 }
 
 TEST(Driver, FailuresLeaveNeitherScratchNorOutput) {
