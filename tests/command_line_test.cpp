@@ -22,6 +22,7 @@ struct ParseCase {
     const char* errorLine;  // what goes to standard error directly
     bool version = false;
     bool sharedPalette = false;
+    std::vector<const char*> batchInputs = {};  // -b and these inputs, when not empty
 };
 
 // clang-format off
@@ -78,6 +79,36 @@ const ParseCase kCases[] = {
     {{"-p", "a", "-m"}, 1, "a", nullptr, false, false, false, true, 0, 10.0, "", "", false, true},
     {{"-palette", "-s", "5"}, 1, nullptr, nullptr, false, false, false, false, 0, 5.0, "", "", false, true},
     {{"-P"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option -P\n"},
+    // Flag letters written together set each of them, in any order.
+    {{"-qy", "a"}, 1, "a", nullptr, false, true, true, false, 0, 10.0, "", ""},
+    {{"-yq", "a"}, 1, "a", nullptr, false, true, true, false, 0, 10.0, "", ""},
+    {{"-my", "a"}, 1, "a", nullptr, false, false, true, true, 0, 10.0, "", ""},
+    {{"-mpy", "a"}, 1, "a", nullptr, false, false, true, true, 0, 10.0, "", "", false, true},
+    {{"-yh"}, 1, nullptr, nullptr, true, false, true, false, 0, 10.0, "", ""},
+    {{"-qq", "a"}, 1, "a", nullptr, false, true, false, false, 0, 10.0, "", ""},
+    // Any other letter among them: the second character alone, as before.
+    {{"-qd", "5"}, 1, "5", nullptr, false, true, false, false, 0, 10.0, "", ""},
+    {{"-yQ", "a"}, 1, "a", nullptr, false, false, true, false, 0, 10.0, "", ""},
+    {{"-quiet", "a"}, 1, "a", nullptr, false, true, false, false, 0, 10.0, "", ""},
+    {{"-m5", "a"}, 1, "a", nullptr, false, false, false, true, 0, 10.0, "", ""},
+    // Batch: every file name an input, wherever -b stands; none is the output.
+    {{"-b", "a", "b", "c"}, 1, "a", nullptr, false, false, false, false, 0, 10.0, "", "", false, false, {"a", "b", "c"}},
+    {{"a", "-d", "3", "b", "-qb"}, 1, "a", nullptr, false, true, false, false, 3, 10.0, "", "", false, false, {"a", "b"}},
+    {{"-batch", "a.rm", "b.rm"}, 1, "a.rm", nullptr, false, false, false, false, 0, 10.0, "", "", false, false, {"a.rm", "b.rm"}},
+    {{"-bmy", "a"}, 1, "a", nullptr, false, false, true, true, 0, 10.0, "", "", false, false, {"a"}},
+    {{"a", "b", "c", "-x"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option -x\n"},
+    {{"-Qy"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option -Qy\n"},
+    // Every spelling of the usage text and the manual, as it always read.
+    {{"-h"}, 1, nullptr, nullptr, true, false, false, false, 0, 10.0, "", ""},
+    {{"-hx"}, 1, nullptr, nullptr, true, false, false, false, 0, 10.0, "", ""},
+    {{"-q", "-y", "-m", "-p", "a"}, 1, "a", nullptr, false, true, true, true, 0, 10.0, "", "", false, true},
+    {{"-speed", "5", "a"}, 1, "a", nullptr, false, false, false, false, 0, 5.0, "", ""},
+    {{"-m", "-d", "25", "-s", "29.97", "anim", "movie.avi"}, 1, "anim", "movie.avi", false, false, false, true, 25, 29.97, "", ""},
+    {{"-p", "-d", "25", "-s", "29.97", "anim", "movie.avi"}, 1, "anim", "movie.avi", false, false, false, false, 25, 29.97, "", "", false, true},
+    {{"-b", "-q", "-y", "-p", "a.rm", "b.rm", "c.rm"}, 1, "a.rm", nullptr, false, true, true, false, 0, 10.0, "", "", false, true, {"a.rm", "b.rm", "c.rm"}},
+    {{"-bqyp", "a.rm"}, 1, "a.rm", nullptr, false, true, true, false, 0, 10.0, "", "", false, true, {"a.rm"}},
+    {{"-m", "-s", "30000/1001", "anim"}, 1, "anim", nullptr, false, false, false, true, 0, 30000.0 / 1001, "", ""},
+    {{"-q", "-y", "-m", "anim.rm", "/dev/stdout"}, 1, "anim.rm", "/dev/stdout", false, true, true, true, 0, 10.0, "", ""},
 };
 // clang-format on
 
@@ -115,6 +146,12 @@ TEST(CommandLine, ParsesEveryCaseOfTheTable) {
         EXPECT_EQ(options.sharedPalette, expected.sharedPalette);
         EXPECT_EQ(options.dotInterval, expected.dotInterval);
         EXPECT_DOUBLE_EQ(options.framesPerSecond, expected.framesPerSecond);
+        EXPECT_EQ(options.batch, !expected.batchInputs.empty());
+        if (options.batch) {
+            EXPECT_EQ(options.fileNames.size(), expected.batchInputs.size());
+        }
+        for (size_t i = 0; i < expected.batchInputs.size() && i < options.fileNames.size(); ++i)
+            EXPECT_TRUE(same(options.fileNames[i], expected.batchInputs[i]));
     }
 }
 

@@ -15,9 +15,10 @@ const char kUsage[] =
     "\n"
     "Usage:\n"
     "kestrup [options] filename[.rm] [outputfilename]\n"
+    "kestrup -b [options] filename[.rm] ...\n"
     "\n"
     "filename is the name of the raster metafile to convert.\n"
-    "Only one filename may be specified.\n"
+    "Only one filename may be specified, unless the -b option is used.\n"
     "The input file must end with the '.rm' extension, although it does\n"
     "not have to be specified on the command line.\n"
     "\n"
@@ -36,6 +37,9 @@ const char kUsage[] =
     "-help    Prints help information.\n"
     "-q       Suppress startup banner and file information messages\n"
     "-y       Suppress query to overwrite an existing avi file\n"
+    "-b       Batch: every filename is a raster metafile to convert, each\n"
+    "         into its own avi file as if converted alone. A file that\n"
+    "         fails is named, and the next one is converted.\n"
     "\n"
     "-d [nn]  Progress indicator. Prints a dot ('.') every [nn] frames processed.\n"
     "         If [nn] is not specified, it defaults to 10.\n"
@@ -49,7 +53,8 @@ const char kUsage[] =
     "    colors. Note that since color information is read from the input\n"
     "    raster metafile, this option only affects the output avi animation\n"
     "    if the raster metafile was originally exported using multiple\n"
-    "    color palettes.\n"
+    "    color palettes. Players that do not apply palette changes\n"
+    "    show such a file wrong: for them, use -p.\n"
     "\n"
     "-p  Use one shared color palette for every frame of the converted\n"
     "    avi file, with no palette changes, so that every player shows\n"
@@ -61,7 +66,9 @@ const char kUsage[] =
     "    changes. With -m, -p is used only when it keeps every color.\n"
     "\n"
     "-speed [nn]  Sets the speed of the output avi file to nn frames per second.\n"
-    "             The default is 10.0.\n";
+    "             The default is 10.0.\n"
+    "\n"
+    "Options without a value may be written together: -qy is -q -y.\n";
 
 const std::regex kBanner(
     "kestrup Version 1\\.0-3 \\[[A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4}\\]\\n[^\\n]+\\n");
@@ -131,38 +138,79 @@ TEST(Console, ParseFailuresAndTheirReports) {
     }
 }
 
+// The statistics block of twoByTwoFile converted into output; with -p, the
+// line of the shared palette's colours given.
+std::string twoByTwoStatistics(const std::string& output, const std::string& sharedLine = "") {
+    // 10 encoded bytes for 4 pixels: the average compression is negative.
+    return "\n" + output +
+           " statistics:\n"
+           "--------------------------------------\n"
+           "Number of frames:             1\n"
+           "Largest frame size:           12\n"
+           "Frame width:                  2\n"
+           "Frame height:                 2\n"
+           "Number of color map changes:  0\n" +
+           sharedLine + "Average frame compression:    -150%\n";
+}
+
 TEST(Console, StatisticsBlockAfterAConversion) {
     TempDir dir;
     rmw::writeFile(dir.file("anim.rm"), twoByTwoFile());
     const ProcessResult result = run(dir, {"anim"});
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.err, "");
-    // 10 encoded bytes for 4 pixels: the average compression is negative.
-    EXPECT_EQ(afterBanner(result.out),
-              "Converting \"anim\"...\n"
-              "\nanim.avi statistics:\n"
-              "--------------------------------------\n"
-              "Number of frames:             1\n"
-              "Largest frame size:           12\n"
-              "Frame width:                  2\n"
-              "Frame height:                 2\n"
-              "Number of color map changes:  0\n"
-              "Average frame compression:    -150%\n");
+    EXPECT_EQ(afterBanner(result.out), "Converting \"anim\"...\n" + twoByTwoStatistics("anim.avi"));
     // With -p one line more: the three colours of the frame.
     const ProcessResult shared = run(dir, {"-y", "-p", "anim"});
     EXPECT_EQ(shared.exitStatus, 0);
     EXPECT_EQ(shared.err, "");
     EXPECT_EQ(afterBanner(shared.out),
-              "Converting \"anim\"...\n"
-              "\nanim.avi statistics:\n"
-              "--------------------------------------\n"
-              "Number of frames:             1\n"
-              "Largest frame size:           12\n"
-              "Frame width:                  2\n"
-              "Frame height:                 2\n"
-              "Number of color map changes:  0\n"
-              "Colors in shared palette:     3\n"
-              "Average frame compression:    -150%\n");
+              "Converting \"anim\"...\n" +
+                  twoByTwoStatistics("anim.avi", "Colors in shared palette:     3\n"));
+}
+
+// A batch: one banner, every file reported as alone, a file that fails named
+// in its error report, and after more than one file the count: on standard
+// output, or with -q on standard error after a failure.
+TEST(Console, BatchReportsEveryFileAndTheCount) {
+    const std::string kNotValid =
+        "\n*** Error: ***\nb.rm: \"b.rm\" is not a valid raster metafile\n";
+    const std::string kConvertedA = "Converting \"a\"...\n" + twoByTwoStatistics("a.avi");
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        bool banner;
+        std::string out;  // after the banner, if any
+        std::string err;
+        bool existingOutput = false;  // c.avi is there before, and the question declined
+    } cases[] = {
+        // clang-format off
+        {{"-b", "-q", "-y", "-p", "a.rm", "b.rm", "c.rm"}, 1, false, "",
+         kNotValid + "\n2 of 3 files converted, 1 failed.\n"},
+        {{"-bqy", "a", "c"}, 0, false, "", ""},
+        {{"-b", "-y", "a", "b.rm", "c"}, 1, true,
+         kConvertedA + "\nConverting \"b.rm\"...\n\nConverting \"c\"...\n" +
+             twoByTwoStatistics("c.avi") + "\n2 of 3 files converted, 1 failed.\n",
+         kNotValid},
+        {{"-b", "-q", "a", "c"}, 1, false, "File \"c.avi\" exists. Do you want to overwrite it? (y/n) ",
+         "\n*** Error: ***\nc: not converted.\n\n1 of 2 files converted, 1 failed.\n", true},
+        {{"-b", "-q", "-y", "x", "a"}, 1, false, "",
+         "\n*** Error: ***\nx: Output file x.avi is a raster metafile; it is not replaced.\n"
+         "\n1 of 2 files converted, 1 failed.\n"},
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments[0] + " " + c.arguments[1] + " ...");
+        TempDir dir;
+        for (const char* name : {"a.rm", "c.rm", "x.rm", "x.avi"})
+            rmw::writeFile(dir.file(name), twoByTwoFile());
+        rmw::writeFile(dir.file("b.rm"), {1, 2, 3, 4});
+        if (c.existingOutput) rmw::writeFile(dir.file("c.avi"), {1});
+        const ProcessResult result = run(dir, c.arguments);
+        EXPECT_EQ(result.exitStatus, c.status);
+        EXPECT_EQ(c.banner ? afterBanner(result.out) : result.out, c.out);
+        EXPECT_EQ(result.err, c.err);
+    }
 }
 
 TEST(Console, QuietPrintsNothingOnStandardOutput) {
@@ -224,7 +272,8 @@ TEST(Console, ProgressDotsAndTheMultipleTablesWarning) {
         EXPECT_EQ(dots.err,
                   "\n..\n"
                   "\nThis raster metafile has multiple color tables.\n"
-                  "It is recommended that this file be converted using the '-m' option.\n")
+                  "It is recommended that this file be converted using the '-m' option.\n"
+                  "For players that do not apply palette changes, use the '-p' option.\n")
             << interval;
     }
     const ProcessResult withPalettes = run(dir, {"-q", "-y", "-m", "-d", "7", "seven"});
@@ -255,7 +304,8 @@ TEST(Console, WarningsAfterTheProgressDotsInOrder) {
               "\nWarning: a frame mark after frame 2 was not found by the frame search; the "
               "frames from there on were not converted.\n"
               "\nThis raster metafile has multiple color tables.\n"
-              "It is recommended that this file be converted using the '-m' option.\n");
+              "It is recommended that this file be converted using the '-m' option.\n"
+              "For players that do not apply palette changes, use the '-p' option.\n");
 }
 
 // A colour index over 255 after the first frame is reported on its own line only.

@@ -18,6 +18,7 @@
 #include "conversion_fixture.h"
 #include "conversion_state.h"
 #include "driver/convert_file.h"
+#include "driver/file_naming.h"
 #include "platform/file_system.h"
 #include "process_runner.h"
 #include "skip_notes.h"
@@ -87,6 +88,10 @@ TEST(Driver, NoPromptWithYesOrWhenTheOutputIsNew) {
     space.writeOld("anim.avi");
     EXPECT_EQ(space.run({"-q", "-y", "anim"}).out, "");
     EXPECT_TRUE(parseAvi(rmw::readFile(space.dir.file("anim.avi"))).problem.empty());
+    space.writeOld("anim.avi");  // -yq, as -qy, is -q -y: no question, nothing printed
+    const ProcessResult together = space.run({"-yq", "anim"});
+    EXPECT_EQ(together.exitStatus, 0);
+    EXPECT_EQ(together.out, "");
     EXPECT_EQ(space.run({"-q", "anim", "other.avi"}).out, "");
     EXPECT_TRUE(fileExists(space.dir.file("other.avi")));
 }
@@ -157,7 +162,9 @@ TEST(Driver, RefusesToWriteOverTheInputOrAMetafile) {
     rmw::writeFile(space.dir.file("other.rm"), twoByTwoFile(rmw::makePalette(2)));
     rmw::writeFile(space.dir.file("frames.avi"), twoByTwoFile(rmw::makePalette(3)));
     const char kSame[] = " is the same file as the input.\n";
-    const char kMetafile[] = " is a raster metafile; it is not replaced.\n";
+    const char kMetafile[] =
+        " is a raster metafile; it is not replaced.\nTo convert several files, add the -b "
+        "option: every name is then an input.\n";
     const struct {
         const char* output;
         const char* option;  // -q asks, and is answered "y"
@@ -177,6 +184,47 @@ TEST(Driver, RefusesToWriteOverTheInputOrAMetafile) {
         EXPECT_EQ(space.dir.entries(), before);
         EXPECT_TRUE(space.scratchLeft().empty());
     }
+}
+
+// The inputs of a batch: two animations, the second of two tables; a file
+// that is no metafile; x.rm, whose output x.avi is a metafile already.
+void writeBatchInputs(const Workspace& space) {
+    rmw::writeFile(space.dir.file("a.rm"), twoByTwoFile());
+    rmw::Bytes twoTables = twoByTwoFile(rmw::makePalette(2));
+    const rmw::Bytes second = twoByTwoFile(rmw::makePalette(3));
+    twoTables.insert(twoTables.end(), second.begin(), second.end());
+    rmw::writeFile(space.dir.file("c.rm"), twoTables);
+    rmw::writeFile(space.dir.file("bad.rm"), {1, 2, 3, 4});
+    rmw::writeFile(space.dir.file("x.rm"), twoByTwoFile());
+    rmw::writeFile(space.dir.file("x.avi"), twoByTwoFile(rmw::makePalette(4)));
+}
+
+// A batch converts each file as it would be converted alone, asks about each
+// existing output, never replaces a metafile, and goes on after a failure.
+TEST(Driver, BatchConvertsEachFileAsAlone) {
+    Workspace batch;
+    Workspace alone;
+    writeBatchInputs(batch);
+    writeBatchInputs(alone);
+    batch.writeOld("a.avi");  // answered "n"
+    batch.writeOld("c.avi");  // answered "y"
+    const rmw::Bytes metafile = rmw::readFile(batch.dir.file("x.avi"));
+    EXPECT_EQ(batch.run({"-b", "-q", "-p", "a", "bad", "x", "c.rm"}, "n\ny\n").exitStatus, 1);
+    EXPECT_EQ(alone.run({"-q", "-y", "-p", "c.rm"}).exitStatus, 0);
+    EXPECT_EQ(rmw::readFile(batch.dir.file("c.avi")), rmw::readFile(alone.dir.file("c.avi")));
+    EXPECT_FALSE(fileExists(batch.dir.file("bad.avi")));
+    EXPECT_EQ(rmw::readFile(batch.dir.file("x.avi")), metafile);
+    EXPECT_EQ(batch.contents("a.avi"), kOldContents);
+    for (const std::string options : {"-qyp", "-qym"}) {
+        EXPECT_EQ(batch.run({"-b" + options.substr(1), "a", "c.rm"}).exitStatus, 0);
+        for (const std::string name : {"a", "c.rm"}) {
+            EXPECT_EQ(alone.run({options, name}).exitStatus, 0);
+            const std::string output = outputPathFor(name, nullptr);
+            EXPECT_EQ(rmw::readFile(batch.dir.file(output)), rmw::readFile(alone.dir.file(output)))
+                << options << " " << name;
+        }
+    }
+    EXPECT_TRUE(batch.scratchLeft().empty());
 }
 
 TEST(Driver, FailuresLeaveNeitherScratchNorOutput) {
@@ -280,10 +328,15 @@ void writeSlowInput(const std::string& path) {
     std::fclose(file);
 }
 
-// Starts the converter with "-q -y input output" in the workspace, its console
-// on /dev/null, and stops it once it writes the file beside the output; -1
-// when that file did not appear.
-pid_t startStopped(const Workspace& space, const char* input, const std::string& output) {
+// Starts the converter with the arguments in the workspace, its console on
+// /dev/null, and stops it once it writes the file beside output; -1 when that
+// file did not appear.
+pid_t startStopped(const Workspace& space, const std::vector<std::string>& arguments,
+                   const std::string& output) {
+    std::vector<char*> argv{const_cast<char*>("kestrup")};
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
     const pid_t child = fork();
     if (child == 0) {
         chdir(space.dir.path.c_str());
@@ -295,8 +348,7 @@ pid_t startStopped(const Workspace& space, const char* input, const std::string&
         std::signal(SIGPIPE, SIG_DFL);  // the test itself ignores it
         const rlimit noCore{0, 0};
         setrlimit(RLIMIT_CORE, &noCore);
-        execl(KESTRUP_BINARY_PATH, "kestrup", "-q", "-y", input, output.c_str(),
-              static_cast<char*>(nullptr));
+        execv(KESTRUP_BINARY_PATH, argv.data());
         _exit(127);
     }
     for (int tries = 0; tries < 20000; ++tries) {
@@ -312,6 +364,16 @@ pid_t startStopped(const Workspace& space, const char* input, const std::string&
     return -1;
 }
 
+// Sends the signal to a stopped run and lets it go on; returns the signal
+// that ended it, 0 when it ended by itself.
+int signalStopped(pid_t child, int signalNumber) {
+    kill(child, signalNumber);
+    kill(child, SIGCONT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+}
+
 // Every signal from outside ends a run over an existing output; the output
 // keeps its bytes, and all but SIGKILL remove the scratch and the partial file.
 TEST(Driver, InterruptsRemoveScratchAndOutput) {
@@ -322,19 +384,35 @@ TEST(Driver, InterruptsRemoveScratchAndOutput) {
     for (int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
                              SIGVTALRM, SIGPROF, SIGXCPU, SIGRTMIN, SIGKILL}) {
         SCOPED_TRACE("signal " + std::to_string(signalNumber));
-        const pid_t child = startStopped(space, "slow", "slow.avi");
+        const pid_t child = startStopped(space, {"-q", "-y", "slow", "slow.avi"}, "slow.avi");
         ASSERT_GT(child, 0) << "no file was written beside the output";
-        kill(child, signalNumber);
-        kill(child, SIGCONT);
-        int status = 0;
-        waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before the signal came";
-        EXPECT_EQ(WTERMSIG(status), signalNumber);
+        ASSERT_EQ(signalStopped(child, signalNumber), signalNumber)
+            << "the run ended before the signal came";
         EXPECT_EQ(space.contents("slow.avi"), kOldContents);
         if (signalNumber == SIGKILL) break;  // leaves its files: no handler runs
         EXPECT_EQ(space.dir.entries(), before);
         EXPECT_TRUE(space.scratchLeft().empty());
     }
+}
+
+// An interrupt stops a batch at the file it converts: the files before stay
+// converted, that one's output keeps its bytes, and the rest are not begun.
+TEST(Driver, InterruptStopsABatchAtTheCurrentFile) {
+    Workspace space;
+    writeSlowInput(space.dir.file("slow.rm"));
+    rmw::writeFile(space.dir.file("other.rm"), twoByTwoFile());
+    space.writeOld("slow.avi");
+    ASSERT_EQ(space.run({"-q", "anim", "alone.avi"}).exitStatus, 0);
+    const pid_t child = startStopped(space, {"-bqy", "anim", "slow", "other"}, "slow.avi");
+    ASSERT_GT(child, 0) << "no file was written beside the output";
+    EXPECT_EQ(signalStopped(child, SIGINT), SIGINT);
+    EXPECT_EQ(rmw::readFile(space.dir.file("anim.avi")),
+              rmw::readFile(space.dir.file("alone.avi")));
+    EXPECT_EQ(space.contents("slow.avi"), kOldContents);
+    EXPECT_EQ(space.dir.entries(),
+              (std::vector<std::string>{"alone.avi", "anim.avi", "anim.rm", "other.rm", "slow.avi",
+                                        "slow.rm", "tmp"}));
+    EXPECT_TRUE(space.scratchLeft().empty());
 }
 
 // Two runs on one output: each writes its own file beside it, so a second run
@@ -346,7 +424,7 @@ TEST(Driver, TwoRunsOnOneOutput) {
     ASSERT_EQ(space.run({"-q", "slow", "alone.avi"}).exitStatus, 0);
     for (const char* second : {"bad", "anim"}) {
         SCOPED_TRACE(second);
-        const pid_t first = startStopped(space, "slow", "out.avi");
+        const pid_t first = startStopped(space, {"-q", "-y", "slow", "out.avi"}, "out.avi");
         ASSERT_GT(first, 0) << "no file was written beside the output";
         space.run({"-q", "-y", second, "out.avi"});
         kill(first, SIGCONT);

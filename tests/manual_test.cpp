@@ -28,7 +28,8 @@ TEST(Manual, NamesEveryOptionOfTheUsageText) {
          ++it) {
         options.insert((*it)[1]);
     }
-    EXPECT_EQ(options, (std::set<std::string>{"-help", "-q", "-y", "-d", "-m", "-p", "-speed"}));
+    EXPECT_EQ(options,
+              (std::set<std::string>{"-help", "-q", "-y", "-b", "-d", "-m", "-p", "-speed"}));
     for (const std::string& option : options) {
         // roff writes a minus as \-, followed by the letters and a non-letter.
         const std::regex documented("\\n\\.BR? +\\\\-" + option.substr(1) + "\\b");

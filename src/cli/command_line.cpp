@@ -68,6 +68,85 @@ int takeLongOption(const char* argument, Options& options) {
     return 1;
 }
 
+// The options that take no value, by letter: an argument made of these
+// letters alone sets each of them (-qy is -q -y).
+struct FlagLetter {
+    char letter;
+    bool Options::*flag;
+};
+constexpr FlagLetter kFlagLetters[] = {
+    {'h', &Options::help},         {'q', &Options::quiet},         {'y', &Options::noPrompt},
+    {'m', &Options::multiPalette}, {'p', &Options::sharedPalette}, {'b', &Options::batch},
+};
+
+const FlagLetter* findFlag(char letter) {
+    for (const FlagLetter& flag : kFlagLetters) {
+        if (flag.letter == letter) return &flag;
+    }
+    return nullptr;
+}
+
+bool allFlagLetters(const char* letters) {
+    if (*letters == '\0') return false;
+    for (; *letters != '\0'; ++letters) {
+        if (findFlag(*letters) == nullptr) return false;
+    }
+    return true;
+}
+
+// Sets the option of a flag letter; false for any other letter.
+bool setFlag(char letter, Options& options) {
+    const FlagLetter* flag = findFlag(letter);
+    if (flag == nullptr) return false;
+    options.*(flag->flag) = true;
+    return true;
+}
+
+// An argument of one dash and more. Flag letters written together set each
+// of them; any other option is its second character alone: -h, -help and -hx
+// are one option. The value of -d or -s, when it is the next argument, is
+// taken by moving i on. Returns 1, or 0 with the message given.
+int takeOption(const char* argument, const char* next, Options& options, int& i) {
+    if (allFlagLetters(argument + 1)) {
+        for (const char* letter = argument + 1; *letter != '\0'; ++letter)
+            setFlag(*letter, options);
+        return 1;
+    }
+    switch (argument[1]) {
+        case '\0':
+            setErrorText("'-' missing option command");
+            return 0;
+        case 'd': {
+            const char* value = optionValue(argument, next, false, i);
+            options.dotInterval = value != nullptr ? leadingNumber(value) : kDefaultDotInterval;
+            return 1;
+        }
+        case 's':
+            options.rateText = optionValue(argument, next, true, i);
+            options.framesPerSecond =
+                options.rateText != nullptr ? frameRate(options.rateText) : kDefaultFramesPerSecond;
+            return 1;
+        default:
+            if (setFlag(argument[1], options)) return 1;
+            printToStandardError("Unrecognized option %s\n", argument);
+            return 0;
+    }
+}
+
+// The file names once every argument is read: the input and the output, or
+// with -b, inputs all. Returns 1, or 0 with the message.
+int assignFileNames(Options& options) {
+    if (options.fileNames.empty()) return 1;
+    options.inputName = options.fileNames[0];
+    if (options.batch) return 1;
+    if (options.fileNames.size() > 2) {
+        setErrorText("Too many file names");
+        return 0;
+    }
+    if (options.fileNames.size() == 2) options.outputName = options.fileNames[1];
+    return 1;
+}
+
 }  // namespace
 
 int parseCommandLine(int argc, const char* const* argv, Options& options) {
@@ -75,56 +154,15 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const char* argument = argv[i];
         if (argument[0] != '-') {
-            if (options.inputName == nullptr) {
-                options.inputName = argument;
-            } else if (options.outputName == nullptr) {
-                options.outputName = argument;
-            } else {
-                setErrorText("Too many file names");
-                return 0;
-            }
-            continue;
-        }
-        if (argument[1] == '-') {
-            if (!takeLongOption(argument, options)) return 0;
+            options.fileNames.push_back(argument);
             continue;
         }
         const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
-        // An option is its second character alone: -h, -help and -hx are one option.
-        switch (argument[1]) {
-            case '\0':
-                setErrorText("'-' missing option command");
-                return 0;
-            case 'd': {
-                const char* value = optionValue(argument, next, false, i);
-                options.dotInterval = value != nullptr ? leadingNumber(value) : kDefaultDotInterval;
-                break;
-            }
-            case 'h':
-                options.help = true;
-                break;
-            case 'm':
-                options.multiPalette = true;
-                break;
-            case 'p':
-                options.sharedPalette = true;
-                break;
-            case 'q':
-                options.quiet = true;
-                break;
-            case 's':
-                options.rateText = optionValue(argument, next, true, i);
-                options.framesPerSecond = options.rateText != nullptr ? frameRate(options.rateText)
-                                                                      : kDefaultFramesPerSecond;
-                break;
-            case 'y':
-                options.noPrompt = true;
-                break;
-            default:
-                printToStandardError("Unrecognized option %s\n", argument);
-                return 0;
-        }
+        const int taken = argument[1] == '-' ? takeLongOption(argument, options)
+                                             : takeOption(argument, next, options, i);
+        if (taken == 0) return 0;
     }
+    if (!assignFileNames(options)) return 0;
     // Checked once the last -s has spoken, before any file is touched.
     if (!frameRateFitsHeader(options.framesPerSecond)) {
         setErrorText("Frame rate out of range: %s", options.rateText);

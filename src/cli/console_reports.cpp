@@ -24,9 +24,10 @@ constexpr const char* kUsageText =
     "\n"
     "Usage:\n"
     "kestrup [options] filename[.rm] [outputfilename]\n"
+    "kestrup -b [options] filename[.rm] ...\n"
     "\n"
     "filename is the name of the raster metafile to convert.\n"
-    "Only one filename may be specified.\n"
+    "Only one filename may be specified, unless the -b option is used.\n"
     "The input file must end with the '.rm' extension, although it does\n"
     "not have to be specified on the command line.\n"
     "\n"
@@ -45,6 +46,9 @@ constexpr const char* kUsageText =
     "-help    Prints help information.\n"
     "-q       Suppress startup banner and file information messages\n"
     "-y       Suppress query to overwrite an existing avi file\n"
+    "-b       Batch: every filename is a raster metafile to convert, each\n"
+    "         into its own avi file as if converted alone. A file that\n"
+    "         fails is named, and the next one is converted.\n"
     "\n"
     "-d [nn]  Progress indicator. Prints a dot ('.') every [nn] frames processed.\n"
     "         If [nn] is not specified, it defaults to 10.\n"
@@ -58,7 +62,8 @@ constexpr const char* kUsageText =
     "    colors. Note that since color information is read from the input\n"
     "    raster metafile, this option only affects the output avi animation\n"
     "    if the raster metafile was originally exported using multiple\n"
-    "    color palettes.\n"
+    "    color palettes. Players that do not apply palette changes\n"
+    "    show such a file wrong: for them, use -p.\n"
     "\n"
     "-p  Use one shared color palette for every frame of the converted\n"
     "    avi file, with no palette changes, so that every player shows\n"
@@ -70,7 +75,9 @@ constexpr const char* kUsageText =
     "    changes. With -m, -p is used only when it keeps every color.\n"
     "\n"
     "-speed [nn]  Sets the speed of the output avi file to nn frames per second.\n"
-    "             The default is 10.0.\n";
+    "             The default is 10.0.\n"
+    "\n"
+    "Options without a value may be written together: -qy is -q -y.\n";
 
 }  // namespace
 
@@ -114,9 +121,27 @@ void reportStatistics(std::FILE* console) {
                                       gState.height)));
 }
 
-void printErrorReport() {
+void printErrorReport(const char* inputName) {
+    if (inputName != nullptr) {
+        // The message may say nothing of the file (a fault in its data), or
+        // be empty (a declined overwrite): the name tells which file failed.
+        const char* message =
+            gState.errorText.empty() ? "not converted." : gState.errorText.c_str();
+        printToStandardError("\n*** Error: ***\n%s: %s\n", inputName, message);
+        return;
+    }
     if (gState.errorText.empty()) return;
     printToStandardError("\n*** Error: ***\n%s\n", gState.errorText.c_str());
+}
+
+void reportBatchCount(int converted, int failed, bool quiet) {
+    const std::string line = formatText("\n%d of %d files converted, %d failed.\n", converted,
+                                        converted + failed, failed);
+    if (!quiet) {
+        writeConsoleText(stdout, line);
+    } else if (failed > 0) {
+        printToStandardError("%s", line.c_str());
+    }
 }
 
 void printWarningReport() {

@@ -14,8 +14,13 @@ void printUsage();
 void reportStatistics(std::FILE* console = stdout);
 
 // The pending gState.errorText as an error report on standard error; nothing
-// when the text is empty.
-void printErrorReport();
+// when the text is empty. With inputName (a file of a batch), the report
+// begins with the name, and is made also when the text is empty.
+void printErrorReport(const char* inputName = nullptr);
+
+// The closing line of a batch: how many files converted and how many failed;
+// on standard output, or with quiet on standard error and only after a failure.
+void reportBatchCount(int converted, int failed, bool quiet);
 
 // The pending gState.warningText as a warning on standard error, if any.
 void printWarningReport();

@@ -19,6 +19,45 @@ int fail() {
     printErrorReport();
     return kExitFailure;
 }
+
+// Converts one input into outputName (nullptr: the name derived from the
+// input) and prints what a run prints about it, after the banner for the
+// first file and a blank line for every other: the "Converting" line, then
+// the warning and the statistics, or the error report, which in a batch names
+// the input. Returns 1 when converted.
+int convertAndReport(const Options& options, const char* inputName, const char* outputName,
+                     bool first) {
+    resetConversionState();
+    // An AVI written to standard output gets nothing else there: what would
+    // go with it goes to standard error.
+    std::FILE* const console =
+        namesStandardOutput(outputPathFor(inputName, outputName)) ? stderr : stdout;
+    if (!options.quiet) {
+        if (first) printBanner(console);
+        if (!first) writeConsoleText(console, "\n");
+        writeConsoleText(console, formatText("Converting \"%s\"...\n", inputName));
+    }
+    if (!convertFile(inputName, outputName, options.noPrompt, options.dotInterval,
+                     options.multiPalette, options.framesPerSecond, options.sharedPalette,
+                     console)) {
+        printErrorReport(options.batch ? inputName : nullptr);
+        return 0;
+    }
+    printWarningReport();
+    if (!options.quiet) reportStatistics(console);
+    return 1;
+}
+
+// Every file name an input, each converted as it would be alone, one after
+// another whatever became of the one before; the count after more than one.
+int convertBatch(const Options& options) {
+    int converted = 0;
+    for (size_t i = 0; i < options.fileNames.size(); ++i)
+        converted += convertAndReport(options, options.fileNames[i], nullptr, i == 0);
+    const int failed = static_cast<int>(options.fileNames.size()) - converted;
+    if (options.fileNames.size() > 1) reportBatchCount(converted, failed, options.quiet);
+    return failed == 0 ? kExitSuccess : kExitFailure;
+}
 }  // namespace
 
 int runKestrup(int argc, const char* const* argv) {
@@ -44,20 +83,7 @@ int runKestrup(int argc, const char* const* argv) {
         setErrorText("No input file specified.");
         return fail();
     }
-    // An AVI written to standard output gets nothing else there: what would
-    // go with it goes to standard error.
-    std::FILE* const console =
-        namesStandardOutput(outputPathFor(options.inputName, options.outputName)) ? stderr : stdout;
-    if (!options.quiet) {
-        printBanner(console);
-        writeConsoleText(console, formatText("Converting \"%s\"...\n", options.inputName));
-    }
-    if (!convertFile(options.inputName, options.outputName, options.noPrompt, options.dotInterval,
-                     options.multiPalette, options.framesPerSecond, options.sharedPalette,
-                     console)) {
-        return fail();
-    }
-    printWarningReport();
-    if (!options.quiet) reportStatistics(console);
-    return kExitSuccess;
+    if (options.batch) return convertBatch(options);
+    return convertAndReport(options, options.inputName, options.outputName, true) ? kExitSuccess
+                                                                                  : kExitFailure;
 }

@@ -92,6 +92,7 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
                      gState.inputPath.c_str());
         return 0;
     }
+    plan.named = outputName != nullptr;
     if (!examineOutput(plan, input.stream)) return 0;
     if (pathExists(gState.outputPath) && !noPrompt && !askOverwrite(gState.outputPath, console)) {
         return 0;  // declined: no message, the existing file untouched

@@ -196,7 +196,8 @@ void printScanWarnings(const Scan& scan) {
         scan.colours.tables == FrameTables::kOwn) {
         printToStandardError(
             "\nThis raster metafile has multiple color tables.\n"
-            "It is recommended that this file be converted using the '-m' option.\n");
+            "It is recommended that this file be converted using the '-m' option.\n"
+            "For players that do not apply palette changes, use the '-p' option.\n");
     }
 }
 

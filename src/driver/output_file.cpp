@@ -55,6 +55,11 @@ int refuseInputOrMetafile(const OutputPlan& plan, std::FILE* input, std::FILE* h
     if (metafile) {
         setErrorText("Output file %s is a raster metafile; it is not replaced.",
                      gState.outputPath.c_str());
+        // Most likely the second of several inputs, as the shell's "*.rm" gives them.
+        if (plan.named) {
+            gState.errorText +=
+                "\nTo convert several files, add the -b option: every name is then an input.";
+        }
         return 0;
     }
     return 1;

@@ -27,6 +27,7 @@ struct OutputPlan {
     int descriptor = -1;   // the descriptor of this process the output names, if any
     std::string target;    // the output file itself, behind any link the user named
     std::string tempPath;  // the file written instead of the output, if any
+    bool named = false;    // the output's name was typed, not derived from the input's
     // kCopied: the output, open from before the conversion on, so that the
     // file checked is the file written, whatever is put at its path
     // meanwhile; kStreamed: the stream the AVI is copied to.

@@ -193,7 +193,8 @@ std::string expectedStandardError(const RandomAnimation& animation, const Option
     if (!options.multiPalette && !options.sharedPalette && hasSeveralTables(animation)) {
         text +=
             "\nThis raster metafile has multiple color tables.\n"
-            "It is recommended that this file be converted using the '-m' option.\n";
+            "It is recommended that this file be converted using the '-m' option.\n"
+            "For players that do not apply palette changes, use the '-p' option.\n";
     }
     if (options.sharedPalette && !options.multiPalette && !sharedTableExact(animation)) {
         text += "\n*** Warning: ***\nThe frames use " +
