@@ -108,6 +108,12 @@ struct SystemError;  // platform/system_errors.h
 // pending message; nothing when the system gave none.
 void addErrorReason(const SystemError& error);
 
+// The messages of a stream that failed, each set with the system's reason
+// under it; each returns 0, the failed result.
+int inputReadError(const SystemError& error);                               // the input
+int outputWriteError(const SystemError& error);                             // the output
+int tempFileWriteError(const std::string& path, const SystemError& error);  // a file of the run's
+
 // Replaces the pending warning with a printf-style formatted text.
 void setWarningText(const char* format, ...) KESTRUP_PRINTF_FORMAT;
 

@@ -79,10 +79,29 @@ int64_t writeIndexEntries(OutputWriter& output, bool chunkSizesFilled, std::FILE
     return entries;
 }
 
-int outputWriteError(const OutputWriter& output) {
-    setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
-    addErrorReason(output.error);
-    return 0;
+// The header's sizes and counts, known once every chunk is written.
+bool patchHeaderSizes(OutputWriter& output, int64_t idx1SizePos, int64_t indexSize,
+                      bool paletteSeen) {
+    const AviLayout& layout = gState.layout;
+    const auto frames = static_cast<uint32_t>(gState.frameCount);
+    const auto largest = static_cast<uint32_t>(gState.largestChunk);
+    const uint32_t maxBytesPerSec =
+        truncateToFieldHeld(static_cast<double>(gState.largestChunk) * gState.framesPerSecond);
+    return patchU32(output, layout.avihSizePos + kAvihTotalFrames, frames) &&
+           patchU32(output, layout.strhSizePos + kStrhLength, frames) &&
+           patchU32(output, layout.riffSizePos, static_cast<uint32_t>(layout.riffSize)) &&
+           patchU32(output, layout.hdrlSizePos, static_cast<uint32_t>(layout.hdrlSize)) &&
+           patchU32(output, layout.avihSizePos, static_cast<uint32_t>(layout.avihSize)) &&
+           patchU32(output, layout.avihSizePos + kAvihMaxBytesPerSec, maxBytesPerSec) &&
+           patchU32(output, layout.avihSizePos + kAvihSuggestedBufferSize, largest) &&
+           patchU32(output, layout.strlSizePos, static_cast<uint32_t>(layout.strlSize)) &&
+           patchU32(output, layout.strhSizePos, static_cast<uint32_t>(layout.strhSize)) &&
+           patchU32(output, layout.strhSizePos + kStrhFlags,
+                    paletteSeen ? kAvisfVideoPaletteChanges : 0) &&
+           patchU32(output, layout.strhSizePos + kStrhSuggestedBufferSize, largest) &&
+           patchU32(output, layout.strfSizePos, kStreamFormatSize) &&
+           patchU32(output, layout.moviSizePos, static_cast<uint32_t>(layout.moviSize)) &&
+           patchU32(output, idx1SizePos, static_cast<uint32_t>(indexSize));
 }
 
 }  // namespace
@@ -105,7 +124,7 @@ int finishAvi(OutputWriter& output, const ChunkWriterState& chunks, std::FILE* s
     bool paletteSeen = false;
     const int64_t entries =
         writeIndexEntries(output, chunks.chunkSizesFilled, scratch, expected, paletteSeen);
-    if (entries < 0) return outputWriteError(output);
+    if (entries < 0) return outputWriteError(output.error);
     if (entries != expected) {
         setIndexCountError(entries, entries > expected, expected);
         return 0;
@@ -118,27 +137,8 @@ int finishAvi(OutputWriter& output, const ChunkWriterState& chunks, std::FILE* s
         writeU8(output, static_cast<uint8_t>(character));
     layout.riffSize = writerPosition(output) - layout.riffSizePos - 4;
 
-    const auto frames = static_cast<uint32_t>(gState.frameCount);
-    const auto largest = static_cast<uint32_t>(gState.largestChunk);
-    const uint32_t maxBytesPerSec =
-        truncateToFieldHeld(static_cast<double>(gState.largestChunk) * gState.framesPerSecond);
-    const bool patched =
-        patchU32(output, layout.avihSizePos + kAvihTotalFrames, frames) &&
-        patchU32(output, layout.strhSizePos + kStrhLength, frames) &&
-        patchU32(output, layout.riffSizePos, static_cast<uint32_t>(layout.riffSize)) &&
-        patchU32(output, layout.hdrlSizePos, static_cast<uint32_t>(layout.hdrlSize)) &&
-        patchU32(output, layout.avihSizePos, static_cast<uint32_t>(layout.avihSize)) &&
-        patchU32(output, layout.avihSizePos + kAvihMaxBytesPerSec, maxBytesPerSec) &&
-        patchU32(output, layout.avihSizePos + kAvihSuggestedBufferSize, largest) &&
-        patchU32(output, layout.strlSizePos, static_cast<uint32_t>(layout.strlSize)) &&
-        patchU32(output, layout.strhSizePos, static_cast<uint32_t>(layout.strhSize)) &&
-        patchU32(output, layout.strhSizePos + kStrhFlags,
-                 paletteSeen ? kAvisfVideoPaletteChanges : 0) &&
-        patchU32(output, layout.strhSizePos + kStrhSuggestedBufferSize, largest) &&
-        patchU32(output, layout.strfSizePos, kStreamFormatSize) &&
-        patchU32(output, layout.moviSizePos, static_cast<uint32_t>(layout.moviSize)) &&
-        patchU32(output, idx1SizePos, static_cast<uint32_t>(indexSize));
-    if (!patched || !flushWriter(output)) return outputWriteError(output);
+    const bool patched = patchHeaderSizes(output, idx1SizePos, indexSize, paletteSeen);
+    if (!patched || !flushWriter(output)) return outputWriteError(output.error);
 
     const uint32_t fileSize = static_cast<uint32_t>(layout.riffSize + 4);
     if (fileSize > kPlayerFileSizeLimit) {

@@ -44,9 +44,7 @@ int finishChunk(OutputWriter& output, ChunkWriterState& state, std::FILE* scratc
     const ChunkRecord record{isPalette, static_cast<uint32_t>(sizeFieldPos),
                              static_cast<uint32_t>(dataSize)};
     if (!writeChunkRecord(scratch, record) || std::ferror(scratch)) {
-        setErrorText("i/o error writing to temp file \"%s\".", gState.scratchPath.c_str());
-        addErrorReason(lastSystemError());
-        return 0;
+        return tempFileWriteError(gState.scratchPath, lastSystemError());
     }
     return 1;
 }

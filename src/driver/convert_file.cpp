@@ -62,6 +62,77 @@ int refuseChangedInput(std::FILE* input, const FileStamp& before, bool uncounted
     return 0;
 }
 
+// After the frames: the index from the scratch file and the header's sizes.
+// A second go wrote every byte the first wrote, and the frames it shares with
+// it in the same sizes; past its end nothing may stay.
+int finishConversion(int result, OutputWriter& writer, const ChunkWriterState& chunks,
+                     StreamOwner& scratchWriter, std::FILE* output, bool restarted) {
+    if (!scratchWriter.close() && result == 1) {
+        result = tempFileWriteError(gState.scratchPath, lastSystemError());
+    }
+    if (result != 1) return result;
+    StreamOwner scratchReader;
+    scratchReader.stream = openFile(gState.scratchPath, "rb");
+    if (scratchReader.stream == nullptr) {
+        setErrorText("Could not open file %s for reading.", gState.scratchPath.c_str());
+        addErrorReason(lastSystemError());
+        return 0;
+    }
+    result = finishAvi(writer, chunks, scratchReader.stream);
+    if (result == 1 && restarted && !cutFile(output, writerPosition(writer))) {
+        return outputWriteError(lastSystemError());
+    }
+    return result;
+}
+
+// The input's identity as it was opened, to tell a change while it is read.
+struct InputStamp {
+    FileStamp stamp;
+    bool taken = false;
+};
+
+// Converts the opened input into the opened output: the frames, the index and
+// the header's sizes. Returns 1, or 0 with the message.
+int convertOpenFiles(std::FILE* input, const InputStamp& inputStamp, std::FILE* output,
+                     StreamOwner& scratchWriter, const OutputPlan& plan, const ScanOptions& options,
+                     bool sharedPalette) {
+    // The window and the buffer share one block, which the system may back with
+    // a large page; without the block, each is allocated on its own.
+    const LargeBlock ioBlock = allocateLargeBlock(kInputWindowSize + kOutputBufferSize);
+    uint8_t* const bufferInBlock = ioBlock ? ioBlock.get() + kInputWindowSize : nullptr;
+    InputReader reader;
+    attachReader(reader, input, kInputWindowSize, ioBlock.get());
+    OutputWriter writer;
+    attachWriter(writer, output, kOutputBufferSize, kMaxAviFileSize, bufferInBlock);
+    ChunkWriterState chunks;
+    attachChunkWriter(chunks, kOutputBufferSize);
+
+    // With -p the frames are converted once, the table built as they come, for
+    // as long as their colours fit one table and the output is a file of this
+    // run's own, which can be written again from its start; else, and after
+    // that first go, a first pass counts the colours and chooses the table.
+    FrameColours colours;
+    SharedTableRun sharedRun;
+    int result = sharedPalette
+                     ? scanFramesSharingTable(reader, writer, chunks, scratchWriter.stream, options,
+                                              colours, plan.way != OutputWay::kDirect, sharedRun)
+                     : scanFrames(reader, writer, chunks, scratchWriter.stream, options, colours);
+    result = finishConversion(result, writer, chunks, scratchWriter, output, sharedRun.restarted);
+    // A conversion written to the temporary directory failed there, not at
+    // the output, which it has not touched.
+    if (result == 0 && writer.failed &&
+        (plan.way == OutputWay::kCopied || plan.way == OutputWay::kStreamed)) {
+        tempFileWriteError(plan.tempPath, writer.error);
+    }
+    if (inputStamp.taken && !writer.failed &&
+        !refuseChangedInput(
+            input, inputStamp.stamp,
+            result == 1 && sharedRun.counted && gState.frameCount > colours.count.framesCounted)) {
+        result = 0;
+    }
+    return result;
+}
+
 }  // namespace
 
 int convertFile(const char* inputName, const char* outputName, bool noPrompt, int dotInterval,
@@ -73,7 +144,6 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     StreamOwner scratchWriter;
     StreamOwner input;
     StreamOwner output;
-    StreamOwner scratchReader;
 
     if (!createTempFile(kScratchPrefix, gState.scratchPath, scratchWriter, scratchFile, false)) {
         return 0;
@@ -84,10 +154,10 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
 
     input.stream = openFile(gState.inputPath, "rb");
     if (input.stream == nullptr) return inputNotOpened(inputName);
-    FileStamp inputStamp;
-    const bool inputStamped = readFileStamp(input.stream, inputStamp);
+    InputStamp inputStamp;
+    inputStamp.taken = readFileStamp(input.stream, inputStamp.stamp);
     // A pipe or a device would give its bytes once, or different ones the second time.
-    if (sharedPalette && !inputStamped) {
+    if (sharedPalette && !inputStamp.taken) {
         setErrorText("The -p option reads %s twice, which only a regular file allows.",
                      gState.inputPath.c_str());
         return 0;
@@ -99,61 +169,10 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     }
 
     if (!openOutput(plan, input.stream, output, outputFile)) return 0;
-    // The window and the buffer share one block, which the system may back with
-    // a large page; without the block, each is allocated on its own.
-    const LargeBlock ioBlock = allocateLargeBlock(kInputWindowSize + kOutputBufferSize);
-    uint8_t* const bufferInBlock = ioBlock ? ioBlock.get() + kInputWindowSize : nullptr;
-    InputReader reader;
-    attachReader(reader, input.stream, kInputWindowSize, ioBlock.get());
-    OutputWriter writer;
-    attachWriter(writer, output.stream, kOutputBufferSize, kMaxAviFileSize, bufferInBlock);
-    ChunkWriterState chunks;
-    attachChunkWriter(chunks, kOutputBufferSize);
-
-    // With -p the frames are converted once, the table built as they come, for
-    // as long as their colours fit one table and the output is a file of this
-    // run's own, which can be written again from its start; else, and after
-    // that first go, a first pass counts the colours and chooses the table.
     const ScanOptions options{dotInterval, multiPalette, framesPerSecond};
-    FrameColours colours;
-    SharedTableRun sharedRun;
     gState.sharedPalette = sharedPalette;
-    int result = sharedPalette
-                     ? scanFramesSharingTable(reader, writer, chunks, scratchWriter.stream, options,
-                                              colours, plan.way != OutputWay::kDirect, sharedRun)
-                     : scanFrames(reader, writer, chunks, scratchWriter.stream, options, colours);
-    if (!scratchWriter.close() && result == 1) {
-        result = tempFileWriteError(gState.scratchPath, lastSystemError());
-    }
-    if (result == 1) {
-        scratchReader.stream = openFile(gState.scratchPath, "rb");
-        if (scratchReader.stream == nullptr) {
-            setErrorText("Could not open file %s for reading.", gState.scratchPath.c_str());
-            addErrorReason(lastSystemError());
-            result = 0;
-        } else {
-            result = finishAvi(writer, chunks, scratchReader.stream);
-        }
-        // The second go writes every byte the first wrote, and the frames it
-        // shares with it in the same sizes; past its end nothing may stay.
-        if (result == 1 && sharedRun.restarted && !cutFile(output.stream, writerPosition(writer))) {
-            setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
-            addErrorReason(lastSystemError());
-            result = 0;
-        }
-    }
-    // A conversion written to the temporary directory failed there, not at
-    // the output, which it has not touched.
-    if (result == 0 && writer.failed &&
-        (plan.way == OutputWay::kCopied || plan.way == OutputWay::kStreamed)) {
-        tempFileWriteError(plan.tempPath, writer.error);
-    }
-    if (inputStamped && !writer.failed &&
-        !refuseChangedInput(
-            input.stream, inputStamp,
-            result == 1 && sharedRun.counted && gState.frameCount > colours.count.framesCounted)) {
-        result = 0;
-    }
+    int result = convertOpenFiles(input.stream, inputStamp, output.stream, scratchWriter, plan,
+                                  options, sharedPalette);
     if (result == 1) result = deliverOutput(plan, output, outputFile);
     return result;
 }

@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "avi/avi_header.h"
-#include "driver/run_files.h"
 #include "io/console_output.h"
 #include "rle8/row_search.h"
 #include "rmfile/format_errors.h"
@@ -57,20 +56,10 @@ int writePaletteChangeIfNeeded(OutputWriter& output, ChunkWriterState& chunks, s
 // The stream checks between frames; returns 0 with the last failing stream's message.
 int checkStreams(const InputReader& input, const OutputWriter& output, std::FILE* scratch) {
     int result = 1;
-    if (input.failed) {
-        setErrorText("i/o error reading from \"%s\".", gState.inputPath.c_str());
-        addErrorReason(input.error);
-        result = 0;
-    }
-    if (output.failed) {
-        setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
-        addErrorReason(output.error);
-        result = 0;
-    }
-    if (std::ferror(scratch)) {
-        setErrorText("i/o error writing to temp file \"%s\".", gState.scratchPath.c_str());
-        result = 0;
-    }
+    if (input.failed) result = inputReadError(input.error);
+    if (output.failed) result = outputWriteError(output.error);
+    // The stream's flag holds no reason of the system's.
+    if (std::ferror(scratch)) result = tempFileWriteError(gState.scratchPath, SystemError{});
     return result;
 }
 

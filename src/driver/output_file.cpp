@@ -31,12 +31,6 @@ int outputNotWritable(const SystemError& error) {
     return 0;
 }
 
-int outputWriteError(const SystemError& error) {
-    setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
-    addErrorReason(error);
-    return 0;
-}
-
 // Refuses an output that is the input itself or a raster metafile: the file
 // at the output's path, or held, the output already open in place. Returns 1,
 // or 0 with the message.

@@ -20,9 +20,3 @@ int createTempFile(const char* prefix, std::string& path, StreamOwner& owner, Cr
     file.arm(path, isOutput);
     return 1;
 }
-
-int tempFileWriteError(const std::string& path, const SystemError& error) {
-    setErrorText("i/o error writing to temp file \"%s\".", path.c_str());
-    addErrorReason(error);
-    return 0;
-}

@@ -70,6 +70,4 @@ private:
 int createTempFile(const char* prefix, std::string& path, StreamOwner& owner, CreatedFile& file,
                    bool isOutput);
 
-// Sets the message for a failed write to the run's file at path in the
-// temporary directory, with the system's reason; returns 0.
-int tempFileWriteError(const std::string& path, const SystemError& error);
+

@@ -55,6 +55,8 @@ constexpr short kSingleToCount = 0x1100;
 
 constexpr ptrdiff_t kSsse3BlockIn = 16;  // and at most as many bytes out
 
+// One loop, longer than a function should be: split, its state would leave
+// the registers and the vectors between calls, which is what the kernel is for.
 __attribute__((target("ssse3"))) void takeBlocksSsse3(KernelSpan& span, RowEnds& rows) {
     const uint8_t* const start = span.in;
     const uint8_t* in = span.in;
@@ -223,6 +225,7 @@ __attribute__((target("avx2,bmi,bmi2"))) inline bool splitLongRuns(__m256i& firs
     return true;
 }
 
+// One loop, as the SSSE3 kernel, for the same reason.
 __attribute__((target("avx2,bmi,bmi2"))) void takeBlocksAvx2(KernelSpan& span, RowEnds& rows) {
     const uint8_t* const start = span.in;
     const uint8_t* in = span.in;

@@ -59,3 +59,21 @@ void addWarningText(const char* format, ...) {
     gState.warningText += formatArguments(format, args);
     va_end(args);
 }
+
+int inputReadError(const SystemError& error) {
+    setErrorText("i/o error reading from \"%s\".", gState.inputPath.c_str());
+    addErrorReason(error);
+    return 0;
+}
+
+int outputWriteError(const SystemError& error) {
+    setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
+    addErrorReason(error);
+    return 0;
+}
+
+int tempFileWriteError(const std::string& path, const SystemError& error) {
+    setErrorText("i/o error writing to temp file \"%s\".", path.c_str());
+    addErrorReason(error);
+    return 0;
+}
