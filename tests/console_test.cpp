@@ -11,65 +11,6 @@
 
 namespace {
 
-const char kUsage[] =
-    "\n"
-    "Usage:\n"
-    "kestrup [options] filename[.rm] [outputfilename]\n"
-    "kestrup -b [options] filename[.rm] ...\n"
-    "\n"
-    "filename is the name of the raster metafile to convert.\n"
-    "Only one filename may be specified, unless the -b option is used.\n"
-    "The input file must end with the '.rm' extension, although it does\n"
-    "not have to be specified on the command line.\n"
-    "\n"
-    "[outputfilename] is the name of the converted output avi file.\n"
-    "If the output file name is not specified, the input file name is used\n"
-    "with an 'avi' extension. For example:\n"
-    "\n"
-    "kestrup test.rm will create the file: test.avi\n"
-    "\n"
-    "If the output file exists, kestrup will prompt to overwrite it\n"
-    "unless the -y option is used (see below).\n"
-    "If any of the filenames contain spaces, they must be enclosed in quotes.\n"
-    "\n"
-    "[options] are described as follows:\n"
-    "\n"
-    "-help    Prints help information.\n"
-    "-q       Suppress startup banner and file information messages\n"
-    "-y       Suppress query to overwrite an existing avi file\n"
-    "-b       Batch: every filename is a raster metafile to convert, each\n"
-    "         into its own avi file as if converted alone. A file that\n"
-    "         fails is named, and the next one is converted.\n"
-    "\n"
-    "-d [nn]  Progress indicator. Prints a dot ('.') every [nn] frames processed.\n"
-    "         If [nn] is not specified, it defaults to 10.\n"
-    "\n"
-    "-m  Use multiple color palettes in the converted avi file.\n"
-    "    Each frame of an avi or raster metafile animation is\n"
-    "    limited to 256 colors. AVI animations can use either\n"
-    "    one set of 256 colors for the entire animation or a separate\n"
-    "    set of 256 colors for each frame. If you use the -m option, then\n"
-    "    each frame of the output avi file will use a separate set of 256\n"
-    "    colors. Note that since color information is read from the input\n"
-    "    raster metafile, this option only affects the output avi animation\n"
-    "    if the raster metafile was originally exported using multiple\n"
-    "    color palettes. Players that do not apply palette changes\n"
-    "    show such a file wrong: for them, use -p.\n"
-    "\n"
-    "-p  Use one shared color palette for every frame of the converted\n"
-    "    avi file, with no palette changes, so that every player shows\n"
-    "    the frames alike. The colors that all frames use are gathered\n"
-    "    first. If they number 256 or fewer, every frame keeps its exact\n"
-    "    colors. Otherwise the palette holds the 256 colors that come\n"
-    "    closest to them, and a warning tells how far a color moved;\n"
-    "    -m keeps every color exact, for players that apply palette\n"
-    "    changes. With -m, -p is used only when it keeps every color.\n"
-    "\n"
-    "-speed [nn]  Sets the speed of the output avi file to nn frames per second.\n"
-    "             The default is 10.0.\n"
-    "\n"
-    "Options without a value may be written together: -qy is -q -y.\n";
-
 const std::regex kBanner(
     "kestrup Version 1\\.0-3 \\[[A-Z][a-z]{2} [ 1-3][0-9] [0-9]{4}\\]\\n[^\\n]+\\n");
 
@@ -97,7 +38,7 @@ TEST(Console, BannerAndUsageForNoArgumentsAndForHelp) {
              {}, {"-help"}, {"--help"}, {"-hurry"}, {"missing", "-h", "-y"}, {"-q", "-h"}}) {
         const ProcessResult result = run(dir, arguments);
         EXPECT_EQ(result.exitStatus, 0);
-        EXPECT_EQ(afterBanner(result.out), kUsage);
+        EXPECT_EQ(afterBanner(result.out), kUsageText);
         EXPECT_EQ(result.err, "");
     }
     for (const auto& arguments :

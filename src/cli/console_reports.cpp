@@ -20,7 +20,9 @@ constexpr const char* kBuildDate = __DATE__;
 constexpr const char* kNoticeText =
     "Written by the kestrup developers; free to use, copy and change.";
 
-constexpr const char* kUsageText =
+}  // namespace
+
+const char* const kUsageText =
     "\n"
     "Usage:\n"
     "kestrup [options] filename[.rm] [outputfilename]\n"
@@ -78,8 +80,6 @@ constexpr const char* kUsageText =
     "             The default is 10.0.\n"
     "\n"
     "Options without a value may be written together: -qy is -q -y.\n";
-
-}  // namespace
 
 void printBanner(std::FILE* console) {
     std::fprintf(console, "kestrup Version %s [%s]\n%s\n", kVersionText, kBuildDate, kNoticeText);

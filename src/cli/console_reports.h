@@ -7,7 +7,8 @@
 // (standard output, or standard error when that is the output).
 void printBanner(std::FILE* console = stdout);
 
-// The usage text, on standard output.
+// The usage text, printed by printUsage on standard output.
+extern const char* const kUsageText;
 void printUsage();
 
 // The statistics block of a finished conversion, from gState, on console.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "io/little_endian.h"
 #include "platform/file_system.h"
 
 void attachReader(InputReader& reader, std::FILE* stream, size_t windowSize, uint8_t* window) {
@@ -167,8 +168,8 @@ bool flushWriter(OutputWriter& writer) {
 
 bool patchU32(OutputWriter& writer, int64_t position, uint32_t value) {
     if (position < 0 || position + 4 > writerPosition(writer)) return false;
-    uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                        static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    uint8_t bytes[4];
+    putLe32(bytes, value);
     int copied = 0;
     // The bytes still in the buffer change there; the rest go to the file.
     for (int i = 0; i < 4; ++i) {

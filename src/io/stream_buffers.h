@@ -9,6 +9,7 @@
 #include <memory>
 #include <new>
 
+#include "io/little_endian.h"
 #include "platform/system_errors.h"
 
 // Blocks start on a cache line: the system copies a read into a buffer that
@@ -88,15 +89,17 @@ inline int readByte(InputReader& reader) {
 // before the whole value was read.
 inline bool readU16(InputReader& reader, uint16_t& value) {
     if (reader.filled - reader.next >= 2) {
-        value =
-            static_cast<uint16_t>(reader.window[reader.next] | reader.window[reader.next + 1] << 8);
+        value = getLe16(reader.window.data() + reader.next);
         reader.next += 2;
         return true;
     }
-    const int low = readByte(reader);
-    const int high = low == EOF ? EOF : readByte(reader);
-    if (high == EOF) return false;
-    value = static_cast<uint16_t>(low | high << 8);
+    uint8_t bytes[2];
+    for (uint8_t& byte : bytes) {
+        const int read = readByte(reader);
+        if (read == EOF) return false;
+        byte = static_cast<uint8_t>(read);
+    }
+    value = getLe16(bytes);
     return true;
 }
 
@@ -158,13 +161,17 @@ inline void writeU8(OutputWriter& writer, uint8_t value) {
 }
 
 inline void writeU16(OutputWriter& writer, uint16_t value) {
-    writeU8(writer, static_cast<uint8_t>(value));
-    writeU8(writer, static_cast<uint8_t>(value >> 8));
+    uint8_t bytes[2];
+    putLe16(bytes, value);
+    writeU8(writer, bytes[0]);
+    writeU8(writer, bytes[1]);
 }
 
 inline void writeU32(OutputWriter& writer, uint32_t value) {
-    writeU16(writer, static_cast<uint16_t>(value));
-    writeU16(writer, static_cast<uint16_t>(value >> 16));
+    uint8_t bytes[4];
+    putLe32(bytes, value);
+    for (const uint8_t byte : bytes)
+        writeU8(writer, byte);
 }
 
 // A four-character code as its four ASCII bytes.

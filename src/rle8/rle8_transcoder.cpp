@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "io/console_output.h"
+#include "io/little_endian.h"
 #include "rle8/word_vectors.h"
 #include "rmfile/format_errors.h"
 #include "rmfile/rm_format.h"
@@ -65,7 +66,7 @@ WordStep readAndTakeWord(InputReader& input, int& pendingRun, uint8_t*& out,
 namespace {
 
 uint16_t wordAt(const uint8_t* in) {
-    return static_cast<uint16_t>(in[0] | in[1] << 8);
+    return getLe16(in);
 }
 
 }  // namespace

@@ -1,15 +1,16 @@
 #include "avi_reader.h"
 
+#include "io/little_endian.h"
+
 uint32_t le32(const Bytes& bytes, size_t at) {
     if (at + 4 > bytes.size()) return 0;
-    return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
-           static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+    return getLe32(bytes.data() + at);
 }
 
 namespace {
 
 uint16_t le16(const Bytes& bytes, size_t at) {
-    return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8);
+    return getLe16(bytes.data() + at);
 }
 
 std::string code(const Bytes& bytes, size_t at) {
