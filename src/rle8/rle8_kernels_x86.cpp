@@ -165,66 +165,6 @@ __attribute__((target("avx2"))) inline uint32_t storeInByteOrder(__m256i first, 
     return at3 + lane3.bytes;
 }
 
-// Byte i of the result is byte i + 1 of bytes (the last is 0), or byte i - 1
-// (the first is 0): across the two lanes.
-__attribute__((target("avx2"))) inline __m256i nextByte(__m256i bytes) {
-    return _mm256_alignr_epi8(_mm256_permute2x128_si256(bytes, bytes, 0x81), bytes, 1);
-}
-
-__attribute__((target("avx2"))) inline __m256i previousByte(__m256i bytes) {
-    return _mm256_alignr_epi8(bytes, _mm256_permute2x128_si256(bytes, bytes, 0x08), 15);
-}
-
-// Runs of 256 to 510 pixels, common where a picture has wide plain areas: each
-// such count with its colour word, both in the step, becomes two words of two
-// bytes each, (255, colour) and (count - 255, colour), which the byte orders
-// take as they take single pixels (whose high byte the XOR turns into their
-// count). True, with the words and the mask of two-byte words rewritten, when
-// every word of the step then fits; false, nothing changed, otherwise.
-__attribute__((target("avx2,bmi,bmi2"))) inline bool splitLongRuns(__m256i& first, __m256i& second,
-                                                                   __m256i high, __m256i colour,
-                                                                   __m256i countBefore, __m256i fit,
-                                                                   __m256i anyZeros,
-                                                                   uint32_t& aloneMask) {
-    const __m256i lowBytes = _mm256_set1_epi16(0x00FF);
-    const __m256i low = _mm256_permute4x64_epi64(
-        _mm256_packus_epi16(_mm256_and_si256(first, lowBytes), _mm256_and_si256(second, lowBytes)),
-        0xD8);
-    // Counts of 256..510: high byte 1, low byte not 255.
-    const __m256i longCount = _mm256_andnot_si256(_mm256_cmpeq_epi8(low, _mm256_set1_epi8(-1)),
-                                                  _mm256_cmpeq_epi8(high, _mm256_set1_epi8(1)));
-    const auto longMask = static_cast<uint32_t>(_mm256_movemask_epi8(longCount));
-    const uint32_t longColourMask = longMask << 1;
-    const auto colourMask = static_cast<uint32_t>(_mm256_movemask_epi8(colour));
-    const auto fitMask = static_cast<uint32_t>(_mm256_movemask_epi8(fit));
-    // A long count straight after a count is that count's missing colour word:
-    // the word rule refuses it.
-    const auto afterCountMask = static_cast<uint32_t>(_mm256_movemask_epi8(countBefore));
-    if (longMask == 0 || longMask >> 31 != 0 || (longMask & afterCountMask) != 0 ||
-        (longColourMask & ~colourMask) != 0 ||
-        (fitMask | longMask | longColourMask) != 0xFFFFFFFF ||
-        _mm256_testz_si256(anyZeros, anyZeros) == 0) {
-        return false;
-    }
-    const __m256i longColour = previousByte(longCount);
-    // The count's word takes its colour and the high byte 255; the colour's
-    // word the high byte count - 255, which is the count's low byte plus 1.
-    const __m256i newLow = _mm256_blendv_epi8(low, nextByte(low), longCount);
-    const __m256i restHigh =
-        _mm256_xor_si256(_mm256_add_epi8(previousByte(low), _mm256_set1_epi8(1)),
-                         _mm256_set1_epi8(kSingleToCount >> 8));
-    const __m256i newHigh = _mm256_blendv_epi8(
-        _mm256_blendv_epi8(high, _mm256_set1_epi8(static_cast<char>(0xFF ^ (kSingleToCount >> 8))),
-                           longCount),
-        restHigh, longColour);
-    const __m256i wordsLow = _mm256_unpacklo_epi8(newLow, newHigh);
-    const __m256i wordsHigh = _mm256_unpackhi_epi8(newLow, newHigh);
-    first = _mm256_permute2x128_si256(wordsLow, wordsHigh, 0x20);
-    second = _mm256_permute2x128_si256(wordsLow, wordsHigh, 0x31);
-    aloneMask |= longMask | longColourMask;
-    return true;
-}
-
 // One loop, as the SSSE3 kernel, for the same reason.
 __attribute__((target("avx2,bmi,bmi2"))) void takeBlocksAvx2(KernelSpan& span, RowEnds& rows) {
     const uint8_t* const start = span.in;
@@ -293,11 +233,8 @@ __attribute__((target("avx2,bmi,bmi2"))) void takeBlocksAvx2(KernelSpan& span, R
             lastCounts = zero;
             continue;
         }
-        uint32_t stepBytes = storeInByteOrder(first, second, aloneMask, out);
-        if (!allFit &&
-            splitLongRuns(first, second, high, colour, countBefore, fit, anyZeros, aloneMask)) {
-            stepBytes = storeInByteOrder(first, second, aloneMask, out);
-        } else if (!allFit) {
+        const uint32_t stepBytes = storeInByteOrder(first, second, aloneMask, out);
+        if (!allFit) {
             const auto zeroMask = static_cast<uint32_t>(_mm256_movemask_epi8(
                 _mm256_permute4x64_epi64(_mm256_packs_epi16(_mm256_cmpeq_epi16(first, zero),
                                                             _mm256_cmpeq_epi16(second, zero)),
