@@ -10,6 +10,8 @@ constexpr uint64_t kSlotCodeMask = (uint64_t{1} << kSlotCodeBits) - 1;
 constexpr int kSlotGenerationShift = 32;
 constexpr size_t kSlotIndexMask = kLzwHashSlots - 1;
 constexpr int kPixelBits = 8;
+constexpr int kLastChildPixelShift = 16;
+constexpr uint32_t kLastChildCodeMask = 0xFFFF;
 
 void writeSubBlock(LzwEncoder& encoder, OutputWriter& output) {
     writeU8(output, static_cast<uint8_t>(encoder.blockUsed));
@@ -39,6 +41,7 @@ void resetTable(LzwEncoder& encoder) {
         std::fill(encoder.slots.begin(), encoder.slots.end(), 0);
         encoder.generation = 1;
     }
+    std::fill(encoder.lastChild.begin(), encoder.lastChild.end(), 0);
     encoder.nextCode = kLzwFirstFreeCode;
     encoder.codeWidth = kLzwMinimumCodeSize + 1;
 }
@@ -58,6 +61,7 @@ inline size_t slotOf(uint32_t key) {
 
 void startLzw(LzwEncoder& encoder, OutputWriter& output) {
     if (encoder.slots.empty()) encoder.slots.assign(kLzwHashSlots, 0);
+    if (encoder.lastChild.empty()) encoder.lastChild.assign(kLzwCodeLimit, 0);
     resetTable(encoder);
     encoder.prefix = -1;
     encoder.bits = 0;
@@ -73,6 +77,11 @@ void encodeLzw(LzwEncoder& encoder, OutputWriter& output, const uint8_t* pixels,
     if (encoder.prefix < 0) encoder.prefix = pixels[at++];
     int prefix = encoder.prefix;
     for (; at < count; ++at) {
+        const uint32_t cached = encoder.lastChild[static_cast<size_t>(prefix)];
+        if (cached >> kLastChildPixelShift == pixels[at] && cached != 0) {
+            prefix = static_cast<int>(cached & kLastChildCodeMask);
+            continue;
+        }
         const uint32_t key = static_cast<uint32_t>(prefix) << kPixelBits | pixels[at];
         const uint64_t wanted = uint64_t{encoder.generation} << (kSlotGenerationShift -
                                                                  kSlotCodeBits) | key;
@@ -89,6 +98,8 @@ void encodeLzw(LzwEncoder& encoder, OutputWriter& output, const uint8_t* pixels,
         }
         putCode(encoder, output, prefix);
         encoder.slots[slot] = wanted << kSlotCodeBits | static_cast<uint64_t>(encoder.nextCode);
+        encoder.lastChild[static_cast<size_t>(prefix)] =
+            uint32_t{pixels[at]} << kLastChildPixelShift | static_cast<uint32_t>(encoder.nextCode);
         countCode(encoder);
         if (encoder.nextCode == kLzwCodeLimit) {
             putCode(encoder, output, kLzwClearCode);

@@ -20,6 +20,9 @@ inline constexpr size_t kLzwHashSlots = size_t{1} << kLzwHashBits;
 
 struct LzwEncoder {
     std::vector<uint64_t> slots;  // kLzwHashSlots; generation, key (20 bits), code (12 bits)
+    // The string each code last gained, as pixel << 16 | code (0 for none):
+    // in a run, or a pattern that repeats, the next string is found here.
+    std::vector<uint32_t> lastChild;  // kLzwCodeLimit
     uint32_t generation = 0;
     int prefix = -1;  // code of the string read so far, -1 before the first pixel
     int nextCode = kLzwFirstFreeCode;
