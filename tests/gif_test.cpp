@@ -212,7 +212,11 @@ TEST(GifWriter, FramesDecodeExactlyWithSmallestRectanglesTablesAndDelays) {
 // grows (512, 1024, 2048) and the table fills (4096), so that the last code and
 // the end code fall on each edge.
 TEST(GifWriter, EveryLengthAroundTheCodeWidthEdges) {
-    for (int32_t width = 1; width < 4400; width += width < 200 ? 37 : 1) {
+    for (int32_t width = 1; width < 4300; ++width) {
+        if ((width > 330 && width < 740) || (width > 840 && width < 1740) ||
+            (width > 1900 && width < 3700)) {
+            continue;  // far from every edge: noise takes a code for every pixel or two
+        }
         const GifCase c{"", width, 1, 1, Look::kNoise, false, false, 10, -1};
         const Animation animation = writeAnimation(c);
         const DecodedGif gif = decodeGif(animation.gif);
