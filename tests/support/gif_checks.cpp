@@ -1,7 +1,6 @@
 #include "gif_checks.h"
 
 #include <algorithm>
-#include <cstdint>
 #include <fstream>
 #include <iterator>
 
@@ -30,7 +29,7 @@ const char kPillowScript[] =
 // blue, between two marks (written apart in the script, which the page holds too).
 const char kChromiumPage[] = R"(<pre id=out></pre><script>
 (async () => {
-  const bytes = Uint8Array.from(atob(document.body.dataset.gif), c => c.charCodeAt(0));
+  const bytes = new Uint8Array(await (await fetch(document.body.dataset.gif)).arrayBuffer());
   const decoder = new ImageDecoder({data: bytes, type: 'image/gif'});
   await decoder.tracks.ready;
   let hex = '';
@@ -50,27 +49,12 @@ let done = false, spun = 0;
 (function keep() { for (let i = 0; i < 3e6 && !done; ++i) spun += i; if (!done) setTimeout(keep, 10); })();
 </script>)";
 
-std::string base64(const std::string& bytes) {
-    static const char kDigits[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string text;
-    for (size_t at = 0; at < bytes.size(); at += 3) {
-        const size_t taken = std::min<size_t>(3, bytes.size() - at);
-        uint32_t group = 0;
-        for (size_t i = 0; i < 3; ++i)
-            group = group << 8 | (i < taken ? static_cast<uint8_t>(bytes[at + i]) : 0u);
-        for (size_t i = 0; i < 4; ++i)
-            text += i <= taken ? kDigits[group >> (18 - 6 * i) & 63] : '=';
-    }
-    return text;
-}
-
 ProcessResult runChromium(const std::string& chromium, const std::string& path) {
     const std::string page = path + ".html";
-    std::ofstream(page) << "<body data-gif='" << base64(readAll(path)) << "'>" << kChromiumPage;
-    ProcessResult result = runProcess(chromium, {{"--headless", "--no-sandbox", "--disable-gpu",
-                                                  "--virtual-time-budget=60000", "--dump-dom",
-                                                  "file://" + page}});
+    std::ofstream(page) << "<body data-gif='file://" << path << "'>" << kChromiumPage;
+    ProcessResult result = runProcess(
+        chromium, {{"--headless", "--no-sandbox", "--disable-gpu", "--allow-file-access-from-files",
+                    "--virtual-time-budget=60000", "--dump-dom", "file://" + page}});
     const size_t start = result.out.find("FRAMES[");
     const size_t end = result.out.find("]FRAMES");
     if (start == std::string::npos || end == std::string::npos) {
