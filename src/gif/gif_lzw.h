@@ -1,0 +1,45 @@
+// The GIF variant of LZW: 8-bit pixels in, codes of 9 to 12 bits out, packed
+// least significant bit first into data sub-blocks of at most 255 bytes. It
+// streams: pixels come in pieces of any size and the sub-blocks go out to the
+// writer as they fill, so no frame's codes are ever held.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "gif/gif_format.h"
+#include "stream_buffers.h"
+
+// The string table is a hash of (prefix code, pixel) to code with open
+// addressing. Each slot holds the table's generation in its top 32 bits, so
+// that a reset only moves the generation on and clears no memory.
+inline constexpr int kLzwHashBits = 13;  // 8192 slots for at most 3838 strings
+inline constexpr size_t kLzwHashSlots = size_t{1} << kLzwHashBits;
+
+struct LzwEncoder {
+    std::vector<uint64_t> slots;  // kLzwHashSlots; generation, key (20 bits), code (12 bits)
+    // The string each code last gained, as pixel << 16 | code (0 for none):
+    // in a run, or a pattern that repeats, the next string is found here.
+    std::vector<uint32_t> lastChild;  // kLzwCodeLimit
+    uint32_t generation = 0;
+    int prefix = -1;  // code of the string read so far, -1 before the first pixel
+    int nextCode = kLzwFirstFreeCode;
+    int codeWidth = kLzwMinimumCodeSize + 1;
+    uint64_t bits = 0;  // bits not yet in a byte, lowest first
+    int bitCount = 0;
+    std::array<uint8_t, kGifMaxSubBlock> block{};  // the sub-block being filled
+    size_t blockUsed = 0;
+};
+
+// Readies encoder for a new image and writes the minimum code size byte and a
+// clear code. Allocates the table on first use only.
+void startLzw(LzwEncoder& encoder, OutputWriter& output);
+
+// Encodes count pixels. Writes full sub-blocks to output as they fill.
+void encodeLzw(LzwEncoder& encoder, OutputWriter& output, const uint8_t* pixels, size_t count);
+
+// Writes the last string's code, the end code, the last sub-block and the
+// block terminator. Write errors are left in the writer's state.
+void finishLzw(LzwEncoder& encoder, OutputWriter& output);
