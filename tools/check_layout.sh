@@ -8,7 +8,7 @@ root=${1:-$(dirname "$0")/..}
 cd "$root"
 
 # The rooms, top first.
-rooms="cli driver palette avi rle8 rmfile io state platform"
+rooms="cli driver palette avi gif rle8 rmfile io state platform"
 
 rank() {
     n=0

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "gif/gif_format.h"
-#include "stream_buffers.h"
+#include "io/stream_buffers.h"
 
 // The string table is a hash of (prefix code, pixel) to code with open
 // addressing. Each slot holds the table's generation in its top 32 bits, so

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "avi/avi_format.h"
+#include "rle8/rle8_transcoder.h"
 #include "conversion_state.h"
 
 size_t expandPairRow(const uint8_t* pairs, size_t length, int32_t width, uint8_t* pixels) {

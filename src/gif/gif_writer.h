@@ -12,7 +12,7 @@
 #include "conversion_state.h"
 #include "gif/gif_lzw.h"
 #include "gif/gif_rows.h"
-#include "stream_buffers.h"
+#include "io/stream_buffers.h"
 
 // Frames of up to this many pixels are kept for the changed rectangles (16 MiB
 // at most, beside the conversion's own buffers): every common video size up to
