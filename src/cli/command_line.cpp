@@ -8,6 +8,7 @@
 
 #include "avi/avi_header.h"
 #include "conversion_state.h"
+#include "gif/gif_timing.h"
 #include "io/console_output.h"
 
 namespace {
@@ -77,6 +78,7 @@ struct FlagLetter {
 constexpr FlagLetter kFlagLetters[] = {
     {'h', &Options::help},         {'q', &Options::quiet},         {'y', &Options::noPrompt},
     {'m', &Options::multiPalette}, {'p', &Options::sharedPalette}, {'b', &Options::batch},
+    {'g', &Options::gif},
 };
 
 const FlagLetter* findFlag(char letter) {
@@ -164,7 +166,8 @@ int parseCommandLine(int argc, const char* const* argv, Options& options) {
     }
     if (!assignFileNames(options)) return 0;
     // Checked once the last -s has spoken, before any file is touched.
-    if (!frameRateFitsHeader(options.framesPerSecond)) {
+    if (options.gif ? !gifRateFitsDelays(options.framesPerSecond)
+                    : !frameRateFitsHeader(options.framesPerSecond)) {
         setErrorText("Frame rate out of range: %s", options.rateText);
         return 0;
     }

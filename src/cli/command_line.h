@@ -18,11 +18,12 @@ struct Options {
     double framesPerSecond = 10.0;
     const char* rateText = nullptr;  // the rate as typed, when one was
     bool sharedPalette = false;      // one colour table for every frame
+    bool gif = false;                // an animated GIF instead of an AVI file
 };
 
 // Fills options from the arguments after the program name, resetting every field
 // first. Returns 1 when the whole command line was accepted; 0 with
-// gState.errorText set (a frame rate the AVI header cannot hold among them, or
+// gState.errorText set (a frame rate the output cannot hold among them, or
 // more than two file names without batch), or, for an unrecognized option,
 // after printing its own line on standard error.
 int parseCommandLine(int argc, const char* const* argv, Options& options);

@@ -15,6 +15,10 @@ namespace {
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 
+OutputFormat outputFormat(const Options& options) {
+    return options.gif ? OutputFormat::kGif : OutputFormat::kAvi;
+}
+
 int fail() {
     printErrorReport();
     return kExitFailure;
@@ -31,15 +35,16 @@ int convertAndReport(const Options& options, const char* inputName, const char* 
     // An AVI written to standard output gets nothing else there: what would
     // go with it goes to standard error.
     std::FILE* const console =
-        namesStandardOutput(outputPathFor(inputName, outputName)) ? stderr : stdout;
+        namesStandardOutput(outputPathFor(inputName, outputName, outputFormat(options))) ? stderr
+                                                                                         : stdout;
     if (!options.quiet) {
         if (first) printBanner(console);
         if (!first) writeConsoleText(console, "\n");
         writeConsoleText(console, formatText("Converting \"%s\"...\n", inputName));
     }
     if (!convertFile(inputName, outputName, options.noPrompt, options.dotInterval,
-                     options.multiPalette, options.framesPerSecond, options.sharedPalette,
-                     console)) {
+                     options.multiPalette, options.framesPerSecond, options.sharedPalette, console,
+                     outputFormat(options))) {
         printErrorReport(options.batch ? inputName : nullptr);
         return 0;
     }

@@ -11,9 +11,11 @@
 #include "driver/output_file.h"
 #include "driver/overwrite_prompt.h"
 #include "driver/run_files.h"
+#include "gif/gif_writer.h"
 #include "platform/file_system.h"
 #include "platform/interrupts.h"
 #include "platform/memory_blocks.h"
+#include "rmfile/frame_header.h"
 
 namespace {
 
@@ -66,11 +68,13 @@ int refuseChangedInput(std::FILE* input, const FileStamp& before, bool uncounted
 // A second go wrote every byte the first wrote, and the frames it shares with
 // it in the same sizes; past its end nothing may stay.
 int finishConversion(int result, OutputWriter& writer, const ChunkWriterState& chunks,
-                     StreamOwner& scratchWriter, std::FILE* output, bool restarted) {
+                     StreamOwner& scratchWriter, std::FILE* output, bool restarted,
+                     OutputFormat format) {
     if (!scratchWriter.close() && result == 1) {
         result = tempFileWriteError(gState.scratchPath, lastSystemError());
     }
     if (result != 1) return result;
+    if (format == OutputFormat::kGif) return finishGif(writer);  // a GIF has no index
     StreamOwner scratchReader;
     scratchReader.stream = openFile(gState.scratchPath, "rb");
     if (scratchReader.stream == nullptr) {
@@ -83,6 +87,23 @@ int finishConversion(int result, OutputWriter& writer, const ChunkWriterState& c
         return outputWriteError(lastSystemError());
     }
     return result;
+}
+
+// One pass with -p builds the table as the frames come and writes it at the
+// end, over the output written so far: an AVI file of this run's own, which can
+// be written again from its start when the colours do not fit. A GIF compares
+// each frame's colours with the frame before, which needs the table from the
+// start: it always has the two passes.
+bool canBuildTableAsFramesCome(const OutputPlan& plan, const ScanOptions& options) {
+    return plan.way != OutputWay::kDirect && options.format == OutputFormat::kAvi;
+}
+
+// Frames too large for a GIF are refused before the output is touched: the
+// first frame's size, as its header gives it (later frames must share it).
+int refuseFramesTooLargeForGif(std::FILE* input) {
+    FrameSize size;
+    if (!readFirstFrameSize(input, size) || gifSizeFits(size.width, size.height)) return 1;
+    return refuseGifSize(size.width, size.height);
 }
 
 // The input's identity as it was opened, to tell a change while it is read.
@@ -113,11 +134,13 @@ int convertOpenFiles(std::FILE* input, const InputStamp& inputStamp, std::FILE* 
     // that first go, a first pass counts the colours and chooses the table.
     FrameColours colours;
     SharedTableRun sharedRun;
-    int result = sharedPalette
-                     ? scanFramesSharingTable(reader, writer, chunks, scratchWriter.stream, options,
-                                              colours, plan.way != OutputWay::kDirect, sharedRun)
-                     : scanFrames(reader, writer, chunks, scratchWriter.stream, options, colours);
-    result = finishConversion(result, writer, chunks, scratchWriter, output, sharedRun.restarted);
+    int result =
+        sharedPalette
+            ? scanFramesSharingTable(reader, writer, chunks, scratchWriter.stream, options, colours,
+                                     canBuildTableAsFramesCome(plan, options), sharedRun)
+            : scanFrames(reader, writer, chunks, scratchWriter.stream, options, colours);
+    result = finishConversion(result, writer, chunks, scratchWriter, output, sharedRun.restarted,
+                              options.format);
     // A conversion written to the temporary directory failed there, not at
     // the output, which it has not touched.
     if (result == 0 && writer.failed &&
@@ -136,7 +159,8 @@ int convertOpenFiles(std::FILE* input, const InputStamp& inputStamp, std::FILE* 
 }  // namespace
 
 int convertFile(const char* inputName, const char* outputName, bool noPrompt, int dotInterval,
-                bool multiPalette, double framesPerSecond, bool sharedPalette, std::FILE* console) {
+                bool multiPalette, double framesPerSecond, bool sharedPalette, std::FILE* console,
+                OutputFormat format) {
     InterruptCleanup interruptCleanup;
     OutputPlan plan;
     CreatedFile scratchFile;
@@ -150,7 +174,7 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     }
 
     gState.inputPath = inputPathFor(inputName);
-    gState.outputPath = outputPathFor(inputName, outputName);
+    gState.outputPath = outputPathFor(inputName, outputName, format);
 
     input.stream = openFile(gState.inputPath, "rb");
     if (input.stream == nullptr) return inputNotOpened(inputName);
@@ -162,6 +186,7 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
                      gState.inputPath.c_str());
         return 0;
     }
+    if (format == OutputFormat::kGif && !refuseFramesTooLargeForGif(input.stream)) return 0;
     plan.named = outputName != nullptr;
     if (!examineOutput(plan, input.stream)) return 0;
     if (pathExists(gState.outputPath) && !noPrompt && !askOverwrite(gState.outputPath, console)) {
@@ -169,7 +194,7 @@ int convertFile(const char* inputName, const char* outputName, bool noPrompt, in
     }
 
     if (!openOutput(plan, input.stream, output, outputFile)) return 0;
-    const ScanOptions options{dotInterval, multiPalette, framesPerSecond};
+    const ScanOptions options{dotInterval, multiPalette, framesPerSecond, format};
     gState.sharedPalette = sharedPalette;
     int result = convertOpenFiles(input.stream, inputStamp, output.stream, scratchWriter, plan,
                                   options, sharedPalette);

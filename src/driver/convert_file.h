@@ -1,7 +1,9 @@
-// One conversion from file names to a finished AVI file.
+// One conversion from file names to a finished AVI or GIF file.
 #pragma once
 
 #include <cstdio>
+
+#include "driver/file_naming.h"
 
 // Derives the paths, creates the scratch index file, asks before overwriting,
 // runs the frame scan and the finaliser, and closes and removes files by the
@@ -12,10 +14,10 @@
 // every frame; the input must then be a regular file, which can be read twice.
 // A regular input that changes while it is converted fails the conversion.
 // The overwrite question goes to console (standard error when the output is
-// standard output).
+// standard output). With OutputFormat::kGif the output is an animated GIF.
 int convertFile(const char* inputName, const char* outputName, bool noPrompt, int dotInterval,
                 bool multiPalette, double framesPerSecond, bool sharedPalette = false,
-                std::FILE* console = stdout);
+                std::FILE* console = stdout, OutputFormat format = OutputFormat::kAvi);
 
 // For tests alone: when set, called after every pass over the input that
 // another pass follows (the colour count of -p, or a first go that gave up),

@@ -5,6 +5,7 @@
 namespace {
 constexpr const char* kRmExtension = ".rm";
 constexpr const char* kAviExtension = ".avi";
+constexpr const char* kGifExtension = ".gif";
 }  // namespace
 
 int hasRmExtension(const std::string& name) {
@@ -20,10 +21,12 @@ std::string inputPathFor(const std::string& inputName) {
     return hasRmExtension(inputName) ? inputName : inputName + kRmExtension;
 }
 
-std::string outputPathFor(const std::string& inputName, const char* outputName) {
+std::string outputPathFor(const std::string& inputName, const char* outputName,
+                          OutputFormat format) {
     if (outputName != nullptr) return outputName;
     // The input path less three characters: a typed ".rm" goes, a name that got
     // ".rm" appended keeps all its characters.
     const size_t keep = inputPathFor(inputName).size() - 3;
-    return inputName.substr(0, keep) + kAviExtension;
+    return inputName.substr(0, keep) +
+           (format == OutputFormat::kGif ? kGifExtension : kAviExtension);
 }

@@ -6,6 +6,9 @@
 #include <cstring>
 
 #include "avi/avi_header.h"
+#include "driver/gif_input_rows.h"
+#include "gif/gif_timing.h"
+#include "gif/gif_writer.h"
 #include "io/console_output.h"
 #include "rle8/row_search.h"
 #include "rmfile/format_errors.h"
@@ -44,8 +47,7 @@ void readFramePalette(InputReader& input, TableBytes& previous, Palette& table) 
 // With multiPalette a palette-change chunk goes ahead of every frame whose table
 // differs from the palette a player has in effect at that point.
 int writePaletteChangeIfNeeded(OutputWriter& output, ChunkWriterState& chunks, std::FILE* scratch,
-                               bool multiPalette, Palette& paletteInEffect, bool& multipleTables) {
-    if (!samePalette(gState.framePalette, gState.referencePalette)) multipleTables = true;
+                               bool multiPalette, Palette& paletteInEffect) {
     if (!multiPalette || samePalette(gState.framePalette, paletteInEffect)) return 1;
     if (!writePaletteChunk(gState.framePalette, output, chunks, scratch)) return 0;
     ++gState.paletteChangeCount;
@@ -63,24 +65,6 @@ int checkStreams(const InputReader& input, const OutputWriter& output, std::FILE
     return result;
 }
 
-// Reads the first frame's size and colour table and writes the AVI header.
-void startAvi(InputReader& input, OutputWriter& output, double framesPerSecond,
-              const FrameColours& colours) {
-    gState.framesPerSecond = framesPerSecond;
-    gState.totalEncodedBytes = 0;
-    gState.largestChunk = 0;
-    seekReader(input, kWidthOffset);
-    gState.width = static_cast<int32_t>(readU32(input));
-    gState.height = static_cast<int32_t>(readU32(input));
-    seekReader(input, kColourTablesOffset);
-    readPalette(input, gState.referencePalette);
-    writeAviHeader(output, gState.width, gState.height, framesPerSecond,
-                   headerTable(colours, gState.referencePalette));
-    seekReader(input, 0);
-    gState.frameCount = 0;
-    gState.paletteChangeCount = 0;
-}
-
 // One scan's streams, options and what it keeps from frame to frame.
 struct Scan {
     InputReader& input;
@@ -95,7 +79,37 @@ struct Scan {
     TableBytes previousTables;
     bool multipleTables = false;
     bool missedMark = false;
+    GifWriter gif;        // for a GIF
+    InputRows gifRows;    // the frame at hand's rows, for the GIF writer
+    int64_t gifBand = 0;  // rows staged at once, kept from frame to frame
 };
+
+// Reads the first frame's size and colour table and writes the AVI header, or
+// the GIF's screen. Returns 1, or 0 with the message.
+int startOutput(Scan& scan) {
+    InputReader& input = scan.input;
+    gState.framesPerSecond = scan.options.framesPerSecond;
+    gState.totalEncodedBytes = 0;
+    gState.largestChunk = 0;
+    seekReader(input, kWidthOffset);
+    gState.width = static_cast<int32_t>(readU32(input));
+    gState.height = static_cast<int32_t>(readU32(input));
+    seekReader(input, kColourTablesOffset);
+    readPalette(input, gState.referencePalette);
+    seekReader(input, 0);
+    gState.frameCount = 0;
+    gState.paletteChangeCount = 0;
+    const Palette& table = headerTable(scan.colours, gState.referencePalette);
+    if (scan.options.format == OutputFormat::kGif) {
+        if (!gifSizeFits(gState.width, gState.height))
+            return refuseGifSize(gState.width, gState.height);
+        scan.gifBand = gState.height;
+        return startGif(scan.gif, scan.output, gState.width, gState.height, table,
+                        scan.options.framesPerSecond);
+    }
+    writeAviHeader(scan.output, gState.width, gState.height, scan.options.framesPerSecond, table);
+    return 1;
+}
 
 // The frame whose begin-image word was just read: staged, its indexes mapped,
 // then written; a frame too large to stage is mapped as its bands are
@@ -127,6 +141,58 @@ int writeMappedFrame(Scan& scan) {
     return written;
 }
 
+// A GIF frame's rows that did not convert, or a frame whose end-of-image word
+// is missing: read again as for an AVI, which names the fault in its words.
+int reportFrameFault(Scan& scan, int64_t imageStart) {
+    seekReader(scan.input, imageStart);
+    if (writeFrameChunk(scan.input, scan.output, scan.chunks, scan.scratch) == 1) {
+        setFormatError(kErrorImageEndMissing, readerPosition(scan.input));
+    }
+    return 0;
+}
+
+// The frame whose begin-image word was just read, as the GIF's next frame,
+// its indexes through the frame's map as its rows are staged; the writer reads
+// them once to find what changed and again to write it. With multiPalette and
+// the frames' own tables, the frame's table goes with it where it differs
+// from the global one.
+int writeGifFrameOfInput(Scan& scan) {
+    InputReader& input = scan.input;
+    const int64_t imageStart = readerPosition(input);
+    ColourIndexes indexes;
+    if (!mapFrameColours(scan.colours, gState.frameCount, gState.framePalette, nullptr, indexes)) {
+        return 0;
+    }
+    setFrameColourMap(scan.chunks, indexes);
+    startInputRows(scan.gifRows, input, scan.chunks, gState.width, gState.height, scan.gifBand);
+    const bool ownTable = scan.paletteChanges;
+    const bool localTable = ownTable && !samePalette(gState.framePalette, scan.gif.globalTable);
+    const int64_t frameStart = writerPosition(scan.output);
+    const int written = writeGifFrame(scan.gif, scan.output, inputRowSource(scan.gifRows),
+                                      ownTable ? &gState.framePalette : nullptr);
+    setFrameColourMap(scan.chunks, identityIndexes());
+    scan.gifBand = scan.gifRows.band;
+    if (scan.gifRows.inputFault) return reportFrameFault(scan, imageStart);
+    if (written == 0) return 0;
+    seekReader(input, scan.gifRows.rowsEnd);
+    uint16_t lastKind = 0;
+    if (skipWordsOfKind(input, kEndOfImage, 1, lastKind) != 1) {
+        return reportFrameFault(scan, imageStart);
+    }
+    const int64_t frameBytes = writerPosition(scan.output) - frameStart;
+    gState.totalEncodedBytes += static_cast<double>(frameBytes);
+    gState.largestChunk = std::max(gState.largestChunk, frameBytes);
+    if (localTable) ++gState.paletteChangeCount;
+    return 1;
+}
+
+int writeFrame(Scan& scan) {
+    if (scan.options.format == OutputFormat::kGif) return writeGifFrameOfInput(scan);
+    return writePaletteChangeIfNeeded(scan.output, scan.chunks, scan.scratch, scan.paletteChanges,
+                                      scan.paletteInEffect) &&
+           writeMappedFrame(scan);
+}
+
 enum class FrameOutcome { kNext, kLast, kFailed };
 
 // One frame, from its header to the next frame's mark.
@@ -140,11 +206,8 @@ FrameOutcome convertNextFrame(Scan& scan) {
         setFormatError(kErrorBeginImage, imageStart);
         return FrameOutcome::kFailed;
     }
-    if (!writePaletteChangeIfNeeded(scan.output, scan.chunks, scan.scratch, scan.paletteChanges,
-                                    scan.paletteInEffect, scan.multipleTables) ||
-        !writeMappedFrame(scan)) {
-        return FrameOutcome::kFailed;
-    }
+    if (!samePalette(gState.framePalette, gState.referencePalette)) scan.multipleTables = true;
+    if (!writeFrame(scan)) return FrameOutcome::kFailed;
     ++gState.frameCount;
     const int dots = scan.options.dotInterval;
     if (dots > 0 && gState.frameCount % dots == 0 && gState.frameCount > scan.framesShown) {
@@ -161,8 +224,7 @@ FrameOutcome convertNextFrame(Scan& scan) {
 int convertFrames(Scan& scan) {
     gState.frameCount = 0;  // a message names the frame of this go
     seekReader(scan.input, 0);
-    if (!checkFrameHeader(scan.input)) return 0;
-    startAvi(scan.input, scan.output, scan.options.framesPerSecond, scan.colours);
+    if (!checkFrameHeader(scan.input) || !startOutput(scan)) return 0;
     scan.paletteInEffect = gState.referencePalette;
     if (scan.options.dotInterval > 0 && scan.framesShown == 0) printToStandardError("\n");
     for (;;) {
@@ -181,12 +243,19 @@ void printScanWarnings(const Scan& scan) {
             gState.frameCount);
     }
     if (sharedTableApproximate(scan.colours)) setSharedPaletteWarning(scan.colours);
+    const bool gif = scan.options.format == OutputFormat::kGif;
     if (scan.multipleTables && !scan.options.multiPalette &&
         scan.colours.tables == FrameTables::kOwn) {
+        // Every GIF viewer shows a frame's own table: the advice on players is the AVI's.
         printToStandardError(
             "\nThis raster metafile has multiple color tables.\n"
-            "It is recommended that this file be converted using the '-m' option.\n"
-            "For players that do not apply palette changes, use the '-p' option.\n");
+            "It is recommended that this file be converted using the '-m' option.\n%s",
+            gif ? "" : "For players that do not apply palette changes, use the '-p' option.\n");
+    }
+    if (gif && gifRateTooFastForBrowsers(scan.options.framesPerSecond)) {
+        addWarningText(
+            "Browsers show GIF delays under 2 hundredths of a second as 10 hundredths: this "
+            "animation plays slower there.");
     }
 }
 
@@ -270,8 +339,8 @@ int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunk
                std::FILE* scratch, const ScanOptions& options, FrameColours& colours,
                int32_t framesShown) {
     const bool paletteChanges = options.multiPalette && colours.tables == FrameTables::kOwn;
-    Scan scan{input,       output,         chunks, scratch, options, colours,
-              framesShown, paletteChanges, {},     {},      false,   false};
+    Scan scan{input, output, chunks, scratch, options, colours, framesShown, paletteChanges, {},
+              {},    false,  false,  {},      {},      0};
     colours.tableFilled = false;
     const int result = convertFrames(scan);
     if (colours.tableFilled) return 0;  // the caller starts again

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "avi/movie_chunks.h"
+#include "driver/file_naming.h"
 #include "io/stream_buffers.h"
 #include "palette/frame_colours.h"
 
@@ -13,11 +14,15 @@ struct ScanOptions {
     int dotInterval = 0;  // a progress dot every so many frames; 0: none
     bool multiPalette = false;
     double framesPerSecond = 0;
+    OutputFormat format = OutputFormat::kAvi;
 };
 
 // Writes the AVI header from the first frame, then every frame's chunks, each
 // frame's indexes through the map colours gives it, with palette-change chunks
-// when multiPalette asks for them and the frames keep their own tables.
+// when multiPalette asks for them and the frames keep their own tables. For a
+// GIF, the screen and the global table (the first frame's or the shared one),
+// then every frame, with a local table when multiPalette asks for the frame's
+// own colours, and the trailer.
 // Returns 1 when every frame up to the end of the input converted and at
 // least one did; otherwise 0 with the reason in gState.errorText (empty after
 // a colour index over 255 in a frame after the first), or with

@@ -69,5 +69,3 @@ private:
 // or 0 with the message.
 int createTempFile(const char* prefix, std::string& path, StreamOwner& owner, CreatedFile& file,
                    bool isOutput);
-
-

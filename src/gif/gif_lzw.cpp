@@ -83,8 +83,8 @@ void encodeLzw(LzwEncoder& encoder, OutputWriter& output, const uint8_t* pixels,
             continue;
         }
         const uint32_t key = static_cast<uint32_t>(prefix) << kPixelBits | pixels[at];
-        const uint64_t wanted = uint64_t{encoder.generation} << (kSlotGenerationShift -
-                                                                 kSlotCodeBits) | key;
+        const uint64_t wanted =
+            uint64_t{encoder.generation} << (kSlotGenerationShift - kSlotCodeBits) | key;
         size_t slot = slotOf(key);
         uint64_t entry = encoder.slots[slot];
         while ((entry >> kSlotCodeBits) != wanted &&

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <new>
 
-#include "rle8/rle8_transcoder.h"
 #include "conversion_state.h"
+#include "rle8/rle8_transcoder.h"
 
 size_t expandPairRow(const uint8_t* pairs, size_t length, int32_t width, uint8_t* pixels) {
     const auto total = static_cast<size_t>(width);
@@ -42,7 +42,8 @@ int indexPairRows(PairRows& rows, const uint8_t* pairs, size_t length, int32_t w
     rows.starts[0] = 0;
     while (at + 1 < length && row + 1 < rows.starts.size()) {
         if (pairs[at] == kRleEscape) {
-            if (pairs[at + 1] != kRleEndOfLine) break;  // the end of the bitmap, or no escape of rows
+            if (pairs[at + 1] != kRleEndOfLine)
+                break;  // the end of the bitmap, or no escape of rows
             rows.starts[++row] = at + 2;
         }
         at += 2;

@@ -24,9 +24,7 @@ int outputFailed(const OutputWriter& output) {
         setErrorText("The GIF file would grow past %" PRId64 " bytes.", output.limit);
         return 0;
     }
-    setErrorText("i/o error writing to \"%s\".", gState.outputPath.c_str());
-    addErrorReason(output.error);
-    return 0;
+    return outputWriteError(output.error);
 }
 
 void writeColourTable(OutputWriter& output, const Palette& table) {
@@ -99,8 +97,7 @@ int64_t runStarts(const uint8_t* pixels, size_t count) {
 }
 
 // Runs of pixels from..to with unchanged pixels (equal in both rows) as one value.
-int64_t transparentRunStarts(const uint8_t* shown, const uint8_t* pixels, size_t from,
-                             size_t to) {
+int64_t transparentRunStarts(const uint8_t* shown, const uint8_t* pixels, size_t from, size_t to) {
     int64_t starts = 1;
     for (size_t x = from + 1; x <= to; ++x) {
         const bool changed = shown[x] != pixels[x];
@@ -210,6 +207,14 @@ int writeRectangle(GifWriter& writer, OutputWriter& output, const GifRowSource& 
 
 bool gifSizeFits(int32_t width, int32_t height) {
     return width > 0 && height > 0 && width <= kGifMaxSide && height <= kGifMaxSide;
+}
+
+int refuseGifSize(int32_t width, int32_t height) {
+    setErrorText(
+        "Frames of %d x %d pixels are too large for a GIF file, which holds at most "
+        "%d x %d.",
+        width, height, kGifMaxSide, kGifMaxSide);
+    return 0;
 }
 
 int startGif(GifWriter& writer, OutputWriter& output, int32_t width, int32_t height,

@@ -33,15 +33,18 @@ struct GifWriter {
     double framesPerSecond = 0.0;
     int64_t frames = 0;  // written so far
     Palette globalTable{};
-    Palette shownTable{};           // the colours of the frame shown
-    std::vector<uint8_t> shown;     // the frame shown, when frames are kept; else empty
-    std::vector<uint8_t> row;       // one row of the frame at hand
-    std::vector<uint8_t> drawn;     // one row of the rectangle as written
+    Palette shownTable{};        // the colours of the frame shown
+    std::vector<uint8_t> shown;  // the frame shown, when frames are kept; else empty
+    std::vector<uint8_t> row;    // one row of the frame at hand
+    std::vector<uint8_t> drawn;  // one row of the rectangle as written
     LzwEncoder lzw;
 };
 
 // True when a GIF can hold frames of width x height (each 1 to 65535).
 bool gifSizeFits(int32_t width, int32_t height);
+
+// Sets the message for frames of width x height that a GIF cannot hold; returns 0.
+int refuseGifSize(int32_t width, int32_t height);
 
 // Writes the header, the logical screen with globalTable and the extension
 // that loops the animation forever, and readies writer for frames of width x

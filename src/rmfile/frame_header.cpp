@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "io/little_endian.h"
+#include "platform/file_system.h"
 #include "rmfile/format_errors.h"
 #include "rmfile/rm_format.h"
 
@@ -113,4 +114,14 @@ bool findNextFrame(InputReader& input) {
 bool beginsWithFrameMark(std::FILE* stream) {
     uint8_t mark[4];
     return std::fread(mark, 1, sizeof mark, stream) == sizeof mark && getLe32(mark) == kFrameMark;
+}
+
+bool readFirstFrameSize(std::FILE* stream, FrameSize& size) {
+    uint8_t fields[kHeightOffset + 4];
+    if (!canSeek(stream) || !seekStream(stream, 0, SEEK_SET)) return false;
+    const bool read = std::fread(fields, 1, sizeof fields, stream) == sizeof fields;
+    if (!seekStream(stream, 0, SEEK_SET) || !read || getLe32(fields) != kFrameMark) return false;
+    size.width = static_cast<int32_t>(getLe32(fields + kWidthOffset));
+    size.height = static_cast<int32_t>(getLe32(fields + kHeightOffset));
+    return true;
 }

@@ -53,3 +53,7 @@ bool findNextFrame(InputReader& input);
 // True when the file of stream, read from its position, begins with a frame's
 // mark, as every raster metafile does.
 bool beginsWithFrameMark(std::FILE* stream);
+
+// The size the first frame's header gives, read from a stream that can seek,
+// which is left at its start; false when it cannot seek or holds no frame mark.
+bool readFirstFrameSize(std::FILE* stream, FrameSize& size);
