@@ -9,6 +9,8 @@
 #include "conversion_fixture.h"
 #include "driver/frame_scan.h"
 #include "generated_frames.h"
+#include "gif/gif_writer.h"
+#include "gif_decoder.h"
 #include "reference_converter.h"
 #include "skip_notes.h"
 #include "test_streams.h"
@@ -169,20 +171,23 @@ struct ScanOutcome {
     int32_t paletteChanges = 0;
     int32_t sharedColours = 0;
     std::string problem;  // of the AVI structure
-    Palette headerPalette{};
+    Palette headerPalette{};  // the AVI header's table, or the GIF's global one
     std::vector<ref::Chunk> chunks;
+    DecodedGif gif;  // a GIF, as the plain decoder reads it
 };
 
 // Runs the frame scan over file with the kernel, window and buffer, as the
 // program converts: with -p in one pass, and on the two passes after it when
 // the colours did not fit; or (onePass false) on the two passes from the start.
+// A GIF, finished with its trailer, is decoded.
 ScanOutcome scanThrough(const rmw::Bytes& file, const Rle8Kernel& kernel, size_t window,
-                        size_t buffer, const ref::Options& options, bool onePass) {
+                        size_t buffer, const ref::Options& options, bool onePass,
+                        OutputFormat format = OutputFormat::kAvi) {
     resetConversionState();
     gState.inputPath = "in.rm";
     TestStreams streams(file, window, buffer);
     streams.chunks.coding.takeBlocks = kernel.takeBlocks;
-    const ScanOptions scanOptions{0, options.multiPalette, 10.0};
+    const ScanOptions scanOptions{0, options.multiPalette, 10.0, format};
     FrameColours colours;
     SharedTableRun run;
     ScanOutcome outcome;
@@ -199,6 +204,14 @@ ScanOutcome scanThrough(const rmw::Bytes& file, const Rle8Kernel& kernel, size_t
     outcome.paletteChanges = gState.paletteChangeCount;
     outcome.sharedColours = gState.sharedPaletteColours;
     if (outcome.result != 1) return outcome;
+    if (format == OutputFormat::kGif) {
+        if (finishGif(streams.output) != 1) outcome.problem = "not finished: " + gState.errorText;
+        outcome.gif = decodeGif(streams.outputBytes());
+        const std::vector<uint8_t>& table = outcome.gif.globalTable;
+        for (size_t i = 0; i < kPaletteEntries && 3 * i + 2 < table.size(); ++i)
+            outcome.headerPalette[i] = {table[3 * i], table[3 * i + 1], table[3 * i + 2]};
+        return outcome;
+    }
     std::rewind(streams.scratch);
     if (finishAvi(streams.output, streams.chunks, streams.scratch) != 1) {
         outcome.problem = "not finished: " + gState.errorText;
@@ -244,8 +257,30 @@ std::string firstDifference(const std::vector<ref::Chunk>& got,
            "\nprogram:   " + around(got[at]) + "reference: " + around(expected[at]);
 }
 
+// The GIF's frames as the reference's pixels show them, each in the colours
+// in effect, with a local table exactly where those are not the global table.
+void expectGifAsReference(const ScanOutcome& got, const ref::Result& expected) {
+    ASSERT_EQ(got.gif.error, "");
+    const std::vector<ref::GifFrame> frames = ref::gifFrames(expected);
+    ASSERT_EQ(got.gif.frames.size(), frames.size());
+    int localTables = 0;
+    for (size_t n = 0; n < frames.size(); ++n) {
+        const DecodedGifFrame& frame = got.gif.frames[n];
+        const std::string want = ref::gifFrameRgb(frames[n]);
+        const std::string rgb(frame.rgb.begin(), frame.rgb.end());
+        const auto at = std::mismatch(want.begin(), want.end(), rgb.begin(), rgb.end()).first;
+        const auto pixel = static_cast<size_t>(at - want.begin()) / 3;
+        EXPECT_TRUE(at == want.end()) << "frame " << n + 1 << " differs at x "
+                                      << pixel % static_cast<size_t>(expected.width) << ", y "
+                                      << pixel / static_cast<size_t>(expected.width);
+        EXPECT_EQ(frame.localTable, frames[n].table != expected.headerPalette) << "frame " << n + 1;
+        localTables += frame.localTable ? 1 : 0;
+    }
+    EXPECT_EQ(got.paletteChanges, localTables);
+}
+
 void expectAsReference(const ScanOutcome& got, ref::Result expected, const rmw::Bytes& file,
-                       const ref::Options& options) {
+                       const ref::Options& options, OutputFormat format = OutputFormat::kAvi) {
     if (options.sharedPalette && !options.multiPalette && !expected.sharedExact &&
         expected.refusal == ref::Refusal::kNone) {  // the program's own table, then
         expected = ref::convert(file, options, &got.headerPalette, got.sharedColours);
@@ -271,9 +306,13 @@ void expectAsReference(const ScanOutcome& got, ref::Result expected, const rmw::
     }
     ASSERT_EQ(got.result, 1) << got.errorText;
     EXPECT_EQ(got.problem, "");
-    EXPECT_EQ(got.paletteChanges, expected.paletteChanges);
-    EXPECT_TRUE(got.chunks == expected.chunks) << firstDifference(got.chunks, expected.chunks);
     EXPECT_TRUE(got.headerPalette == expected.headerPalette) << "the header's colour table";
+    if (format == OutputFormat::kGif) {
+        expectGifAsReference(got, expected);
+    } else {
+        EXPECT_EQ(got.paletteChanges, expected.paletteChanges);
+        EXPECT_TRUE(got.chunks == expected.chunks) << firstDifference(got.chunks, expected.chunks);
+    }
     if (options.sharedPalette && expected.sharedExact) {
         EXPECT_EQ(got.sharedColours, expected.sharedColours);
     }
@@ -302,8 +341,9 @@ rmw::Bytes withFrameCutShort(rmw::Bytes file, const gen::FileShape& shape, bool 
 // scan with every kernel, in tiny, odd and normal window and buffer sizes
 // (frames in bands and row by row among them) and with every palette option:
 // the movie data byte for byte as the reference converter makes it, or the
-// same refusal.
-TEST(FrameScan, EveryKernelAndBufferSizeConvertsAsTheReference) {
+// same refusal; a GIF's frames (its -p always on the two passes) decoded to
+// the reference's pixels.
+void convertEveryCaseAsTheReference(OutputFormat format) {
     const auto shapeOf = [](int frames, int32_t width, int32_t height, int tables = 1) {
         gen::FileShape shape;
         shape.frames = frames;
@@ -419,14 +459,25 @@ TEST(FrameScan, EveryKernelAndBufferSizeConvertsAsTheReference) {
                                      (options.sharedPalette ? ", -p" : "") + ", " + kernel.name +
                                      " kernel, window " + std::to_string(window) + ", buffer " +
                                      std::to_string(buffer));
+                        const bool onePass = format == OutputFormat::kAvi && s % 2 == 0;
                         const ScanOutcome got =
-                            scanThrough(file, kernel, window, buffer, options, s % 2 == 0);
-                        expectAsReference(got, expected[o], file, options);
+                            scanThrough(file, kernel, window, buffer, options, onePass, format);
+                        expectAsReference(got, expected[o], file, options, format);
                     }
                 }
             }
         }
     }
+}
+
+TEST(FrameScan, EveryKernelAndBufferSizeConvertsAsTheReference) {
+    convertEveryCaseAsTheReference(OutputFormat::kAvi);
+}
+
+// The GIF's rows come from the input in bands, a row too large for the
+// staging by itself, and each frame is walked twice.
+TEST(FrameScan, EveryKernelAndBufferSizeWritesTheGifAsTheReference) {
+    convertEveryCaseAsTheReference(OutputFormat::kGif);
 }
 
 // A word the kernels must hand to the word rule, at every place of a kernel's

@@ -43,8 +43,9 @@ int readCode(const std::vector<uint8_t>& data, size_t& bit, int width) {
 std::vector<uint8_t> stringOf(int code, int next, int previous, const std::vector<int>& prefix,
                               const std::vector<int>& suffix) {
     std::vector<uint8_t> string;
-    for (int c = code == next ? previous : code; c >= 0; c = prefix[c])
-        string.insert(string.begin(), static_cast<uint8_t>(suffix[c]));
+    for (int c = code == next ? previous : code; c >= 0; c = prefix[static_cast<size_t>(c)])
+        string.push_back(static_cast<uint8_t>(suffix[static_cast<size_t>(c)]));
+    std::reverse(string.begin(), string.end());
     if (code == next) string.push_back(string[0]);
     return string;
 }
@@ -55,7 +56,7 @@ std::string decodeLzw(const std::vector<uint8_t>& data, int minimumSize, size_t 
     const int clear = 1 << minimumSize;
     std::vector<int> prefix(4096, -1), suffix(4096);
     for (int c = 0; c < clear; ++c)
-        suffix[c] = c;
+        suffix[static_cast<size_t>(c)] = c;
     int width = minimumSize + 1, next = clear + 2, previous = -1;
     size_t bit = 0;
     for (int code = 0; code != clear + 1; previous = code) {
@@ -67,7 +68,7 @@ std::string decodeLzw(const std::vector<uint8_t>& data, int minimumSize, size_t 
         const std::vector<uint8_t> string = stringOf(code, next, previous, prefix, suffix);
         pixels.insert(pixels.end(), string.begin(), string.end());
         if (previous >= 0 && next < 4096) {
-            prefix[next] = previous, suffix[next] = string[0];
+            prefix[static_cast<size_t>(next)] = previous, suffix[static_cast<size_t>(next)] = string[0];
             if (++next == 1 << width && width < 12) ++width;
         }
     }
@@ -140,6 +141,7 @@ DecodedGif decodeGif(const std::vector<uint8_t>& file) {
     const int flags = in.u8();
     in.u16();  // background index, pixel aspect
     const std::vector<uint8_t> global = in.table(flags);
+    gif.globalTable = global;
     DecodedGifFrame canvas;
     canvas.indexes.assign(static_cast<size_t>(gif.width) * static_cast<size_t>(gif.height), 0);
     canvas.rgb.assign(3 * canvas.indexes.size(), 0);

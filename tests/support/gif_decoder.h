@@ -20,6 +20,7 @@ struct DecodedGif {
     int width = 0;
     int height = 0;
     int loopCount = -1;  // from the looping extension; -1 when there is none
+    std::vector<uint8_t> globalTable;  // red, green, blue of each entry; empty when none
     std::vector<DecodedGifFrame> frames;
     std::string error;  // empty when the whole file was read as GIF89a
 };

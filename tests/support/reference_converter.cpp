@@ -1,5 +1,6 @@
 #include "reference_converter.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <map>
@@ -365,6 +366,50 @@ Result convert(const Bytes& file, const Options& options, const Palette* nearest
     }
     result.sharedColours = count;
     return result;
+}
+
+std::vector<GifFrame> gifFrames(const Result& result) {
+    const auto width = static_cast<size_t>(result.width);
+    const auto height = static_cast<size_t>(result.height);
+    std::vector<GifFrame> frames;
+    Palette inEffect = result.headerPalette;
+    for (const Chunk& chunk : result.chunks) {
+        if (chunk.code == "00pc") {
+            for (size_t i = 0; i < inEffect.size(); ++i)
+                inEffect[i] = {chunk.data[4 + 4 * i], chunk.data[5 + 4 * i], chunk.data[6 + 4 * i]};
+            continue;
+        }
+        // The rows come bottom first, each ended by the pair 0, 0; 0, 1 ends them all.
+        std::vector<Bytes> rows(1);
+        for (size_t at = 0; at + 1 < chunk.data.size(); at += 2) {
+            const uint8_t count = chunk.data[at];
+            const uint8_t colour = chunk.data[at + 1];
+            if (count == 0 && colour == 1) break;
+            if (count == 0) {
+                rows.emplace_back();
+                continue;
+            }
+            rows.back().insert(rows.back().end(), count, colour);
+        }
+        GifFrame frame{Bytes(width * height, 0), inEffect};
+        for (size_t row = 0; row < height && row < rows.size(); ++row) {
+            const Bytes& pixels = rows[row];
+            std::copy_n(pixels.begin(), std::min(pixels.size(), width),
+                        frame.indexes.begin() + static_cast<std::ptrdiff_t>((height - 1 - row) * width));
+        }
+        frames.push_back(std::move(frame));
+    }
+    return frames;
+}
+
+std::string gifFrameRgb(const GifFrame& frame) {
+    std::string rgb;
+    for (uint8_t index : frame.indexes) {
+        const PaletteEntry& colour = frame.table[index];
+        rgb += {static_cast<char>(colour.red), static_cast<char>(colour.green),
+                static_cast<char>(colour.blue)};
+    }
+    return rgb;
 }
 
 std::string describe(const std::vector<Chunk>& chunks) {

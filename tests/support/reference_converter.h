@@ -59,6 +59,23 @@ struct Result {
 Result convert(const Bytes& file, const Options& options, const Palette* nearestTable = nullptr,
                int nearestEntries = kPaletteEntries);
 
+// A converted frame as an animated GIF must show it: its colour indexes, rows
+// top first, each of the frame's width (a row of fewer pixels filled with
+// index 0, pixels past the width dropped), and the table they are shown
+// through.
+struct GifFrame {
+    Bytes indexes;
+    Palette table{};
+};
+
+// The frames of result as a GIF shows them, from its chunks: each frame's
+// pixels from its RLE8 pairs, in the colours in effect (the header's table,
+// or after a palette-change chunk that chunk's).
+std::vector<GifFrame> gifFrames(const Result& result);
+
+// The frame's pixels as red, green and blue bytes.
+std::string gifFrameRgb(const GifFrame& frame);
+
 // The movie data as one text for a failing test: chunk by chunk, in hex.
 std::string describe(const std::vector<Chunk>& chunks);
 
