@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <numeric>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -28,6 +29,8 @@
 
 #include "avi_reader.h"
 #include "generated_frames.h"
+#include "gif_checks.h"
+#include "gif_decoder.h"
 #include "process_runner.h"
 #include "random_animation.h"
 #include "reference_converter.h"
@@ -182,9 +185,9 @@ int warnedDifference(const std::string& err) {
 
 // What -q leaves on standard error: the dots, the advice to use -m, and the
 // warning of a shared table that is not exact (its largest difference as given
-// in err, which the decoded pixels then check).
+// in err, which the decoded pixels then check). A GIF's advice names no players.
 std::string expectedStandardError(const RandomAnimation& animation, const OptionSet& options,
-                                  const std::string& err) {
+                                  const std::string& err, bool gif) {
     std::string text;
     if (options.dotInterval > 0) {
         const size_t dots = animation.pictures.size() / static_cast<size_t>(options.dotInterval);
@@ -193,8 +196,8 @@ std::string expectedStandardError(const RandomAnimation& animation, const Option
     if (!options.multiPalette && !options.sharedPalette && hasSeveralTables(animation)) {
         text +=
             "\nThis raster metafile has multiple color tables.\n"
-            "It is recommended that this file be converted using the '-m' option.\n"
-            "For players that do not apply palette changes, use the '-p' option.\n";
+            "It is recommended that this file be converted using the '-m' option.\n";
+        if (!gif) text += "For players that do not apply palette changes, use the '-p' option.\n";
     }
     if (options.sharedPalette && !options.multiPalette && !sharedTableExact(animation)) {
         text += "\n*** Warning: ***\nThe frames use " +
@@ -227,19 +230,28 @@ ProcessRequest request(std::vector<std::string> arguments, const std::string& di
 struct Subject {
     const RandomAnimation& animation;
     const OptionSet& options;
-    std::string avi;
+    std::string avi;  // the output: an AVI file, or with -g a GIF
     std::string err;  // what the conversion wrote on standard error
 };
 
-// Converts the animation of every seed of the shard with the binary and hands
-// each result to check, keeping the metafiles of failing seeds when asked to.
-void forEachAnimation(int shard, const std::function<void(const Subject&)>& check) {
-    const std::vector<uint32_t> seeds = shardSeeds(shard);
-    const char* keep = std::getenv("KESTRUP_E2E_KEEP");
-    for (uint32_t seed : seeds) {
-        const RandomAnimation animation = e2e::makeRandomAnimation(seed);
+// The animations of a seed: its random one, and for a GIF with -p a colour
+// cycle too.
+std::vector<RandomAnimation> animationsOf(uint32_t seed, bool gif) {
+    std::vector<RandomAnimation> animations{e2e::makeRandomAnimation(seed)};
+    if (gif && optionsFor(seed).sharedPalette) animations.push_back(e2e::makeColourCycle(seed));
+    return animations;
+}
+
+// Converts the animations of every seed of the shard with the binary (with
+// -g into a GIF) and hands each result to check, keeping the metafiles of
+// failing seeds when asked to.
+void convertAndCheck(const RandomAnimation& animation, bool gif,
+                     const std::function<void(const Subject&)>& check) {
+        const uint32_t seed = animation.seed;
+        const char* keep = std::getenv("KESTRUP_E2E_KEEP");
         const OptionSet& options = optionsFor(seed);
-        SCOPED_TRACE(describe(animation, options));
+        SCOPED_TRACE(describe(animation, options) + (gif ? ", -g" : "") +
+                     (animation.colourCycle ? ", colour cycle" : ""));
         const testing::TestResult& result =
             *testing::UnitTest::GetInstance()->current_test_info()->result();
         const int failuresBefore = result.total_part_count();
@@ -247,18 +259,27 @@ void forEachAnimation(int shard, const std::function<void(const Subject&)>& chec
         const std::string input = dir.file("anim.rm");
         ASSERT_TRUE(rmw::writeFile(input, animation.file));
         std::vector<std::string> arguments = options.arguments;
-        arguments.insert(arguments.end(), {"-q", "-y", input, dir.file("out.avi")});
+        const std::string output = dir.file(gif ? "out.gif" : "out.avi");
+        if (gif) arguments.push_back("-g");
+        arguments.insert(arguments.end(), {"-q", "-y", input, output});
         const ProcessResult converted = runKestrupProcess(request(arguments, dir.path));
         EXPECT_EQ(converted.exitStatus, 0) << converted.err;
         EXPECT_EQ(converted.out, "");
-        EXPECT_EQ(converted.err, expectedStandardError(animation, options, converted.err));
+        EXPECT_EQ(converted.err, expectedStandardError(animation, options, converted.err, gif));
         if (converted.exitStatus == 0) {
-            check({animation, options, dir.file("out.avi"), converted.err});
+            check({animation, options, output, converted.err});
         }
         if (keep != nullptr && result.total_part_count() != failuresBefore) {
             rmw::writeFile(std::string(keep) + "/seed-" + std::to_string(seed) + ".rm",
                            animation.file);
         }
+}
+
+void forEachAnimation(int shard, const std::function<void(const Subject&)>& check,
+                      bool gif = false) {
+    for (uint32_t seed : shardSeeds(shard)) {
+        for (const RandomAnimation& animation : animationsOf(seed, gif))
+            convertAndCheck(animation, gif, check);
     }
 }
 
@@ -523,6 +544,96 @@ TEST_P(RandomAnimationCheck, MovieDataAsTheReference) {
     }
 }
 
+// The frames an animation shows as red, green and blue bytes: each in its own
+// table's colours, or all in the first frame's.
+std::vector<std::string> trueFrames(const RandomAnimation& animation, bool ownColours) {
+    std::vector<std::string> frames;
+    for (size_t frame = 0; frame < animation.pictures.size(); ++frame) {
+        const Palette& table = animation.tables[ownColours ? frame : 0];
+        std::string& rgb = frames.emplace_back();
+        for (uint8_t index : animation.pictures[frame].pixels)
+            rgb += {static_cast<char>(table[index].red), static_cast<char>(table[index].green),
+                    static_cast<char>(table[index].blue)};
+    }
+    return frames;
+}
+
+// Every frame of the GIF decoded by tool to the true pixels: without -m all
+// in the first frame's colours; with -m, or -p when one table holds every
+// colour, each in its own; with -p past 256 colours the global table's
+// nearest, which the plain decoder's pixels are checked to be and every real
+// decoder must then show. The plain decoder also reads the delays, each
+// running total within half a hundredth of the true time, and the looping.
+void checkGif(const Subject& subject, GifDecoderTool tool) {
+    const RandomAnimation& animation = subject.animation;
+    const OptionSet& options = subject.options;
+    std::vector<std::string> expected =
+        trueFrames(animation, options.multiPalette || options.sharedPalette);
+    const DecodedGif gif = decodeGif(rmw::readFile(subject.avi));
+    ASSERT_EQ(gif.error, "");
+    if (options.sharedPalette && !options.multiPalette && !sharedTableExact(animation)) {
+        Palette table{};
+        for (size_t i = 0; i < table.size() && 3 * i + 2 < gif.globalTable.size(); ++i)
+            table[i] = {gif.globalTable[3 * i], gif.globalTable[3 * i + 1],
+                        gif.globalTable[3 * i + 2]};
+        std::string all;
+        expected.clear();
+        for (const DecodedGifFrame& frame : gif.frames)
+            all += expected.emplace_back(frame.rgb.begin(), frame.rgb.end());
+        expectNearestColours(all, animation, table, warnedDifference(subject.err));
+    }
+    const GifCheck check = checkGifFrames(tool, subject.avi, expected, animation.width);
+    EXPECT_EQ(check.message, "");
+    if (tool != GifDecoderTool::kPlain) return;
+    EXPECT_EQ(gif.loopCount, 0) << "loops forever";
+    int64_t total = 0;
+    for (size_t n = 0; n < gif.frames.size(); ++n) {
+        total += gif.frames[n].delay;
+        const double trueTime = static_cast<double>(n + 1) * 100 / options.framesPerSecond;
+        ASSERT_LE(std::abs(static_cast<double>(total) - trueTime), 0.5 + 1e-6)
+            << "the time after frame " << n + 1;
+    }
+}
+
+class GifAnimationCheck : public testing::TestWithParam<std::tuple<int, GifDecoderTool>> {};
+
+// Every animation converted with -g and the seed's options (with -p a colour
+// cycle too), decoded by one decoder.
+TEST_P(GifAnimationCheck, EveryFrameDecodesToTheTruePixels) {
+    const auto [shard, tool] = GetParam();
+    if (!gifDecoderInstalled(tool)) {
+        GTEST_SKIP() << skipNote(checkGifFrames(tool, "", {}, 1).message);
+    }
+    forEachAnimation(shard, [tool](const Subject& subject) { checkGif(subject, tool); }, true);
+}
+
+// Chromium takes some 18 seconds a check: the smallest animation of several
+// tables converted with -m, and the smallest colour cycle with -p.
+TEST(GifAnimations, ChromiumDecodesTwoSmallAnimations) {
+    if (!gifDecoderInstalled(GifDecoderTool::kChromium)) {
+        GTEST_SKIP() << skipNote(checkGifFrames(GifDecoderTool::kChromium, "", {}, 1).message);
+    }
+    std::optional<RandomAnimation> chosen[2];
+    const auto size = [](const RandomAnimation& a) {
+        return static_cast<size_t>(a.width) * static_cast<size_t>(a.height) * a.pictures.size();
+    };
+    for (uint32_t seed = 0; seed < kDefaultAnimations; ++seed) {
+        const OptionSet& options = optionsFor(seed);
+        const RandomAnimation animation = options.sharedPalette ? e2e::makeColourCycle(seed)
+                                                                : e2e::makeRandomAnimation(seed);
+        const bool wanted = animation.pictures.size() >= 3 &&
+                            (options.sharedPalette || (options.multiPalette && paletteChanges(animation) >= 2));
+        auto& slot = chosen[options.sharedPalette ? 1 : 0];
+        if (wanted && (!slot || size(animation) < size(*slot))) slot = animation;
+    }
+    ASSERT_TRUE(chosen[0] && chosen[1]);
+    for (const auto& animation : chosen) {
+        convertAndCheck(*animation, true, [](const Subject& subject) {
+            checkGif(subject, GifDecoderTool::kChromium);
+        });
+    }
+}
+
 // The default seeds must keep covering what the format allows, whatever changes
 // in the generator: the smallest and largest shapes, every way of writing a
 // run, the noise, the junk, and tables that come back under -m.
@@ -570,5 +681,10 @@ TEST(RandomAnimations, DefaultSeedsCoverTheFormat) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Shard, RandomAnimationCheck, testing::Range(0, kShards));
+INSTANTIATE_TEST_SUITE_P(
+    Shard, GifAnimationCheck,
+    testing::Combine(testing::Range(0, kShards),
+                     testing::Values(GifDecoderTool::kPlain, GifDecoderTool::kFfmpeg,
+                                     GifDecoderTool::kImageMagick, GifDecoderTool::kPillow)));
 
 }  // namespace

@@ -259,4 +259,18 @@ RandomAnimation makeRandomAnimation(uint32_t seed) {
     return animation;
 }
 
+RandomAnimation makeColourCycle(uint32_t seed) {
+    RandomAnimation animation = makeRandomAnimation(seed);
+    const Palette first = animation.tables.front();
+    animation.file.clear();
+    animation.colourCycle = true;
+    for (size_t frame = 0; frame < animation.pictures.size(); ++frame) {
+        const auto turn = static_cast<std::ptrdiff_t>(7 * frame % first.size());
+        Palette& table = animation.tables[frame];
+        std::rotate_copy(first.begin(), first.begin() + turn, first.end(), table.begin());
+        rmw::appendFrame(animation.file, animation.pictures[frame], table);
+    }
+    return animation;
+}
+
 }  // namespace e2e

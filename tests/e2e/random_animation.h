@@ -31,8 +31,14 @@ struct RandomAnimation {
     std::vector<Palette> tables;         // each frame's colour table (the words' low bytes)
     Coverage coverage;
     rmw::Bytes file;
+    bool colourCycle = false;  // made by makeColourCycle
 };
 
 RandomAnimation makeRandomAnimation(uint32_t seed);
+
+// A colour cycle: the pictures of seed's animation, frame after frame in its
+// first table turned seven entries further, so that one table of at most 256
+// colours holds them all while every frame's indexes mean other colours.
+RandomAnimation makeColourCycle(uint32_t seed);
 
 }  // namespace e2e

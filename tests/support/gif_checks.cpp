@@ -120,6 +120,10 @@ std::string decoderProgram(GifDecoderTool tool) {
 
 }  // namespace
 
+bool gifDecoderInstalled(GifDecoderTool tool) {
+    return !decoderProgram(tool).empty();
+}
+
 GifCheck checkGifFrames(GifDecoderTool tool, const std::string& path,
                         const std::vector<std::string>& expected, int width) {
     static const char* const kNames[] = {"the plain decoder", "ffmpeg", "ImageMagick's convert",
