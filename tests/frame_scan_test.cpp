@@ -170,7 +170,7 @@ struct ScanOutcome {
     int32_t frames = 0;
     int32_t paletteChanges = 0;
     int32_t sharedColours = 0;
-    std::string problem;  // of the AVI structure
+    std::string problem;      // of the AVI structure
     Palette headerPalette{};  // the AVI header's table, or the GIF's global one
     std::vector<ref::Chunk> chunks;
     DecodedGif gif;  // a GIF, as the plain decoder reads it
@@ -270,9 +270,9 @@ void expectGifAsReference(const ScanOutcome& got, const ref::Result& expected) {
         const std::string rgb(frame.rgb.begin(), frame.rgb.end());
         const auto at = std::mismatch(want.begin(), want.end(), rgb.begin(), rgb.end()).first;
         const auto pixel = static_cast<size_t>(at - want.begin()) / 3;
-        EXPECT_TRUE(at == want.end()) << "frame " << n + 1 << " differs at x "
-                                      << pixel % static_cast<size_t>(expected.width) << ", y "
-                                      << pixel / static_cast<size_t>(expected.width);
+        EXPECT_TRUE(at == want.end())
+            << "frame " << n + 1 << " differs at x " << pixel % static_cast<size_t>(expected.width)
+            << ", y " << pixel / static_cast<size_t>(expected.width);
         EXPECT_EQ(frame.localTable, frames[n].table != expected.headerPalette) << "frame " << n + 1;
         localTables += frame.localTable ? 1 : 0;
     }

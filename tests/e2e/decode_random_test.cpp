@@ -247,32 +247,31 @@ std::vector<RandomAnimation> animationsOf(uint32_t seed, bool gif) {
 // failing seeds when asked to.
 void convertAndCheck(const RandomAnimation& animation, bool gif,
                      const std::function<void(const Subject&)>& check) {
-        const uint32_t seed = animation.seed;
-        const char* keep = std::getenv("KESTRUP_E2E_KEEP");
-        const OptionSet& options = optionsFor(seed);
-        SCOPED_TRACE(describe(animation, options) + (gif ? ", -g" : "") +
-                     (animation.colourCycle ? ", colour cycle" : ""));
-        const testing::TestResult& result =
-            *testing::UnitTest::GetInstance()->current_test_info()->result();
-        const int failuresBefore = result.total_part_count();
-        TempDir dir;
-        const std::string input = dir.file("anim.rm");
-        ASSERT_TRUE(rmw::writeFile(input, animation.file));
-        std::vector<std::string> arguments = options.arguments;
-        const std::string output = dir.file(gif ? "out.gif" : "out.avi");
-        if (gif) arguments.push_back("-g");
-        arguments.insert(arguments.end(), {"-q", "-y", input, output});
-        const ProcessResult converted = runKestrupProcess(request(arguments, dir.path));
-        EXPECT_EQ(converted.exitStatus, 0) << converted.err;
-        EXPECT_EQ(converted.out, "");
-        EXPECT_EQ(converted.err, expectedStandardError(animation, options, converted.err, gif));
-        if (converted.exitStatus == 0) {
-            check({animation, options, output, converted.err});
-        }
-        if (keep != nullptr && result.total_part_count() != failuresBefore) {
-            rmw::writeFile(std::string(keep) + "/seed-" + std::to_string(seed) + ".rm",
-                           animation.file);
-        }
+    const uint32_t seed = animation.seed;
+    const char* keep = std::getenv("KESTRUP_E2E_KEEP");
+    const OptionSet& options = optionsFor(seed);
+    SCOPED_TRACE(describe(animation, options) + (gif ? ", -g" : "") +
+                 (animation.colourCycle ? ", colour cycle" : ""));
+    const testing::TestResult& result =
+        *testing::UnitTest::GetInstance()->current_test_info()->result();
+    const int failuresBefore = result.total_part_count();
+    TempDir dir;
+    const std::string input = dir.file("anim.rm");
+    ASSERT_TRUE(rmw::writeFile(input, animation.file));
+    std::vector<std::string> arguments = options.arguments;
+    const std::string output = dir.file(gif ? "out.gif" : "out.avi");
+    if (gif) arguments.push_back("-g");
+    arguments.insert(arguments.end(), {"-q", "-y", input, output});
+    const ProcessResult converted = runKestrupProcess(request(arguments, dir.path));
+    EXPECT_EQ(converted.exitStatus, 0) << converted.err;
+    EXPECT_EQ(converted.out, "");
+    EXPECT_EQ(converted.err, expectedStandardError(animation, options, converted.err, gif));
+    if (converted.exitStatus == 0) {
+        check({animation, options, output, converted.err});
+    }
+    if (keep != nullptr && result.total_part_count() != failuresBefore) {
+        rmw::writeFile(std::string(keep) + "/seed-" + std::to_string(seed) + ".rm", animation.file);
+    }
 }
 
 void forEachAnimation(int shard, const std::function<void(const Subject&)>& check,
@@ -604,7 +603,8 @@ TEST_P(GifAnimationCheck, EveryFrameDecodesToTheTruePixels) {
     if (!gifDecoderInstalled(tool)) {
         GTEST_SKIP() << skipNote(checkGifFrames(tool, "", {}, 1).message);
     }
-    forEachAnimation(shard, [tool](const Subject& subject) { checkGif(subject, tool); }, true);
+    forEachAnimation(
+        shard, [tool](const Subject& subject) { checkGif(subject, tool); }, true);
 }
 
 // Chromium takes some 18 seconds a check: the smallest animation of several
@@ -619,10 +619,11 @@ TEST(GifAnimations, ChromiumDecodesTwoSmallAnimations) {
     };
     for (uint32_t seed = 0; seed < kDefaultAnimations; ++seed) {
         const OptionSet& options = optionsFor(seed);
-        const RandomAnimation animation = options.sharedPalette ? e2e::makeColourCycle(seed)
-                                                                : e2e::makeRandomAnimation(seed);
-        const bool wanted = animation.pictures.size() >= 3 &&
-                            (options.sharedPalette || (options.multiPalette && paletteChanges(animation) >= 2));
+        const RandomAnimation animation =
+            options.sharedPalette ? e2e::makeColourCycle(seed) : e2e::makeRandomAnimation(seed);
+        const bool wanted =
+            animation.pictures.size() >= 3 &&
+            (options.sharedPalette || (options.multiPalette && paletteChanges(animation) >= 2));
         auto& slot = chosen[options.sharedPalette ? 1 : 0];
         if (wanted && (!slot || size(animation) < size(*slot))) slot = animation;
     }

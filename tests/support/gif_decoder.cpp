@@ -68,7 +68,8 @@ std::string decodeLzw(const std::vector<uint8_t>& data, int minimumSize, size_t 
         const std::vector<uint8_t> string = stringOf(code, next, previous, prefix, suffix);
         pixels.insert(pixels.end(), string.begin(), string.end());
         if (previous >= 0 && next < 4096) {
-            prefix[static_cast<size_t>(next)] = previous, suffix[static_cast<size_t>(next)] = string[0];
+            prefix[static_cast<size_t>(next)] = previous,
+            suffix[static_cast<size_t>(next)] = string[0];
             if (++next == 1 << width && width < 12) ++width;
         }
     }

@@ -394,8 +394,9 @@ std::vector<GifFrame> gifFrames(const Result& result) {
         GifFrame frame{Bytes(width * height, 0), inEffect};
         for (size_t row = 0; row < height && row < rows.size(); ++row) {
             const Bytes& pixels = rows[row];
-            std::copy_n(pixels.begin(), std::min(pixels.size(), width),
-                        frame.indexes.begin() + static_cast<std::ptrdiff_t>((height - 1 - row) * width));
+            std::copy_n(
+                pixels.begin(), std::min(pixels.size(), width),
+                frame.indexes.begin() + static_cast<std::ptrdiff_t>((height - 1 - row) * width));
         }
         frames.push_back(std::move(frame));
     }
