@@ -7,8 +7,11 @@
 // reference's byte for byte, and an input the reference refuses must fail
 // with the same reason. Inputs that begin with 'A' describe an animation
 // instead, built with the metafile writer, whose decoded frames must be its
-// pictures. A broken check aborts, so libFuzzer and the replay test both
-// report it as a crash.
+// pictures. With -g (fuzz_options.h) the output is a GIF instead: it must be
+// the same bytes from the plain kernel in a large window as from the chosen
+// ones, and from the whole program, and its frames, read by the plain GIF
+// decoder, the reference's pixels. A broken check aborts, so libFuzzer and
+// the replay test both report it as a crash.
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -33,6 +36,9 @@
 #include "driver/convert_file.h"
 #include "driver/frame_scan.h"
 #include "fuzz_options.h"
+#include "gif/gif_timing.h"
+#include "gif/gif_writer.h"
+#include "gif_decoder.h"
 #include "io/stream_buffers.h"
 #include "reference_converter.h"
 #include "rle8/rle8_kernels.h"
@@ -106,7 +112,10 @@ struct Run {
     int32_t sharedColours = 0;
     int32_t width = 0;
     int32_t height = 0;
-    ParsedAvi avi;
+    ParsedAvi avi;  // for a GIF, its global table as the header's
+    bool gif = false;
+    Bytes gifFile;
+    DecodedGif decodedGif;
 };
 
 Run runFromState(std::string name, int result) {
@@ -196,7 +205,7 @@ std::vector<ref::Chunk> chunksOf(const ParsedAvi& avi) {
         "palette changes %d\n",
         static_cast<int>(want.refusal), want.internalError, want.failedFrame, want.frames,
         want.paletteChanges);
-    if (run.result == 1) {
+    if (run.result == 1 && !run.gif) {
         const std::vector<ref::Chunk> got = chunksOf(run.avi);
         for (size_t i = 0; i < std::max(got.size(), want.chunks.size()); ++i) {
             if (i < got.size() && i < want.chunks.size() && got[i] == want.chunks[i]) continue;
@@ -265,6 +274,29 @@ bool needsProgramTable(const Reference& reference) {
            reference.plain.refusal == ref::Refusal::kNone && !reference.plain.sharedExact;
 }
 
+// A GIF's frames, read by the plain decoder: the reference's pixels in the
+// colours in effect, a local table exactly where those are not the global
+// table's, and the animation looping forever.
+void compareGifFrames(const Run& run, const ref::Result& want) {
+    const DecodedGif& gif = run.decodedGif;
+    if (!gif.error.empty()) differs(("the GIF does not decode: " + gif.error).c_str(), run, want);
+    if (run.width != want.width || run.height != want.height || gif.loopCount != 0)
+        differs("the GIF's size or looping is not the reference's", run, want);
+    const std::vector<ref::GifFrame> frames = ref::gifFrames(want);
+    if (gif.frames.size() != frames.size() || run.frames != want.frames)
+        differs("the GIF's frames are not the reference's in number", run, want);
+    int32_t localTables = 0;
+    for (size_t n = 0; n < frames.size(); ++n) {
+        const DecodedGifFrame& frame = gif.frames[n];
+        if (std::string(frame.rgb.begin(), frame.rgb.end()) != ref::gifFrameRgb(frames[n]))
+            differs("a GIF frame decodes to other pixels than the reference's", run, want);
+        if (frame.localTable != (frames[n].table != want.headerPalette))
+            differs("a GIF frame's local table is not where its colours need one", run, want);
+        localTables += frame.localTable ? 1 : 0;
+    }
+    if (run.paletteChanges != localTables) differs("local tables miscounted", run, want);
+}
+
 void compareWithReference(Reference& reference, const Run& run, const std::string& inputPath) {
     const ref::Result* want = &reference.plain;
     const bool programTable = needsProgramTable(reference);
@@ -282,6 +314,7 @@ void compareWithReference(Reference& reference, const Run& run, const std::strin
     }
     if (want->refusal != ref::Refusal::kNone) return compareRefusal(run, *want, inputPath);
     if (run.result != 1) differs("the program refuses what the reference converts", run, *want);
+    if (run.gif) return compareGifFrames(run, *want);
     if (run.frames != want->frames || run.paletteChanges != want->paletteChanges)
         differs("frame or palette-change count differs from the reference", run, *want);
     if (run.width != want->width || run.height != want->height)
@@ -401,6 +434,14 @@ void checkPixels(const Animation& animation, const Run& run, bool sharedPalette)
 }
 
 // ---- The frame scan with the chosen kernel and sizes ----
+
+// Decodes the run's GIF, its global table taken as the header's.
+void readGif(Run& run) {
+    run.decodedGif = decodeGif(run.gifFile);
+    const std::vector<uint8_t>& table = run.decodedGif.globalTable;
+    for (size_t i = 0; i < kPaletteEntries && 3 * i + 2 < table.size(); ++i)
+        run.avi.headerPalette[i] = {table[3 * i], table[3 * i + 1], table[3 * i + 2]};
+}
 
 // Windows, and buffers with the chunk writer's state, made once per size and
 // lent to every scan: a megabyte's allocation per scan would cost more than
@@ -549,13 +590,17 @@ Run scanWith(const Bytes& file, const Rle8Kernel& kernel, const fuzzopt::ScanCho
     FrameColours colours;
     colours.count.histogram.bins = std::move(keptBins);
     const ScanOptions scanOptions{options.dotInterval, options.multiPalette,
-                                  options.framesPerSecond};
+                                  options.framesPerSecond,
+                                  choice.gif ? OutputFormat::kGif : OutputFormat::kAvi};
     SharedTableRun sharedRun;
+    // A GIF's -p always has the two passes, as the program runs it.
     int result = options.sharedPalette
                      ? scanFramesSharingTable(reader, writer, chunks, scratch, scanOptions, colours,
-                                              !choice.twoPasses, sharedRun)
+                                              !choice.twoPasses && !choice.gif, sharedRun)
                      : scanFrames(reader, writer, chunks, scratch, scanOptions, colours);
-    if (result == 1) {
+    if (result == 1 && choice.gif) {
+        result = finishGif(writer);
+    } else if (result == 1) {
         std::rewind(scratch);
         result = finishAvi(writer, chunks, scratch);
         if (result == 1 && !flushWriter(writer)) std::abort();
@@ -569,7 +614,11 @@ Run scanWith(const Bytes& file, const Rle8Kernel& kernel, const fuzzopt::ScanCho
         formatText("frame scan (kernel %s, window %zu, buffer %zu%s)", kernel.name, choice.window,
                    choice.buffer, choice.twoPasses ? ", two passes" : ""),
         result);
-    if (result == 1) {
+    run.gif = choice.gif;
+    if (result == 1 && choice.gif) {
+        run.gifFile.assign(outputBlock.begin(), outputBlock.begin() + end);
+        readGif(run);
+    } else if (result == 1) {
         // A second go writes over the first from the start; past its end the
         // program cuts the file.
         run.avi = parseAvi(Bytes(outputBlock.begin(), outputBlock.begin() + end));
@@ -579,19 +628,26 @@ Run scanWith(const Bytes& file, const Rle8Kernel& kernel, const fuzzopt::ScanCho
 
 // ---- The whole program ----
 
-Run convertWhole(const fuzzopt::Options& options) {
+Run convertWhole(const fuzzopt::Options& options, bool gif) {
     const Workspace& space = workspace();
     resetConversionState();
     const int result =
         convertFile(space.input.c_str(), space.output.c_str(), true, options.dotInterval,
-                    options.multiPalette, options.framesPerSecond, options.sharedPalette);
+                    options.multiPalette, options.framesPerSecond, options.sharedPalette, stdout,
+                    gif ? OutputFormat::kGif : OutputFormat::kAvi);
     Run run = runFromState("whole program", result);
+    run.gif = gif;
     std::error_code error;
     if (!std::filesystem::is_empty(space.scratchDirectory, error) || error)
         broken("a file is left in the temporary directory", run);
     if (result == 1) {
         if (!exists(space.output)) broken("success without an output file", run);
-        run.avi = parseAvi(rmw::readFile(space.output));
+        if (gif) {
+            run.gifFile = rmw::readFile(space.output);
+            readGif(run);
+        } else {
+            run.avi = parseAvi(rmw::readFile(space.output));
+        }
         std::remove(space.output.c_str());
     } else if (result == 0) {
         if (exists(space.output)) broken("failure left an output file", run);
@@ -616,12 +672,42 @@ uint8_t byteAt(const Bytes& file, size_t offset) {
     return offset < file.size() ? file[offset] : 0;
 }
 
+// A GIF holds every pixel of its frames, and an input of a few kilobytes can
+// ask for billions (rows of one word each), which would take the fuzzer
+// minutes: a GIF is made only of inputs whose frames, as many as the input
+// can hold, come to at most this many pixels. The others convert to an AVI.
+constexpr uint64_t kGifPixelBudget = uint64_t{1} << 23;
+constexpr size_t kSmallestFrameBytes = 2052;  // header, tables, begin- and end-of-image words
+
+uint32_t u32At(const Bytes& file, size_t offset) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4; ++i)
+        value |= static_cast<uint32_t>(byteAt(file, offset + i)) << (8 * i);
+    return value;
+}
+
+bool gifWithinBudget(const Bytes& file) {
+    const uint64_t pixels = uint64_t{u32At(file, 4)} * u32At(file, 8);
+    return pixels <= kGifPixelBudget / (file.size() / kSmallestFrameBytes + 1);
+}
+
+// Frames a GIF cannot hold (a side over 65535) are refused before the first:
+// by the whole program in its own words, by the frame scan as no metafile.
+bool refusedGifSize(const Run& run, const Bytes& file) {
+    const uint32_t width = u32At(file, 4);
+    const uint32_t height = u32At(file, 8);
+    if (width == 0 || height == 0 || (width <= 0xFFFF && height <= 0xFFFF)) return false;
+    if (run.result != 0 || run.frames != 0) broken("frames too large for a GIF converted", run);
+    return true;
+}
+
 void checkRun(const Run& run, Reference& reference, const Animation* animation,
               const fuzzopt::Options& options) {
     checkNo1099(run);
-    if (run.result == 1) checkFinishedAvi(run);
+    if (run.gif && refusedGifSize(run, reference.file)) return;
+    if (run.result == 1 && !run.gif) checkFinishedAvi(run);
     compareWithReference(reference, run, workspace().input);
-    if (animation != nullptr) checkPixels(*animation, run, options.sharedPalette);
+    if (animation != nullptr && !run.gif) checkPixels(*animation, run, options.sharedPalette);
 }
 
 }  // namespace
@@ -636,9 +722,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         plainFile.assign(data, data + size);
     }
     const Bytes& file = isAnimation ? animation.file : plainFile;
-    const fuzzopt::Options options = fuzzopt::decode(byteAt(file, fuzzopt::kOptionByteOffset));
-    const fuzzopt::ScanChoice choice = fuzzopt::decodeScan(byteAt(file, fuzzopt::kScanByteOffset),
-                                                           byteAt(file, fuzzopt::kRunByteOffset));
+    fuzzopt::Options options = fuzzopt::decode(byteAt(file, fuzzopt::kOptionByteOffset));
+    fuzzopt::ScanChoice choice = fuzzopt::decodeScan(byteAt(file, fuzzopt::kScanByteOffset),
+                                                     byteAt(file, fuzzopt::kRunByteOffset));
+    choice.gif = choice.gif && gifWithinBudget(file);
+    if (choice.gif && !gifRateFitsDelays(options.framesPerSecond)) options.framesPerSecond = 10.0;
     const std::vector<Rle8Kernel>& kernels = kernelsForTesting();
     const Rle8Kernel& kernel = kernels[choice.kernel % kernels.size()];
 
@@ -649,6 +737,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Animation* pictures = isAnimation ? &animation : nullptr;
     const Run scan = scanWith(file, kernel, choice, options);
     checkRun(scan, reference, pictures, options);
-    if (choice.wholeProgram) checkRun(convertWhole(options), reference, pictures, options);
+    if (choice.gif) {
+        fuzzopt::ScanChoice plain = choice;
+        plain.kernel = 0;
+        plain.window = plain.buffer = size_t{1} << 20;
+        const Run other = scanWith(file, kernels.front(), plain, options);
+        if (other.result != scan.result || other.gifFile != scan.gifFile)
+            broken("the GIF differs from the plain kernel's in a large window", scan);
+    }
+    if (choice.wholeProgram) {
+        // The whole program calls a first frame of no pixels (a side of 0 or
+        // less) too large for a GIF, not the AVI's "not a valid raster
+        // metafile": such inputs go through it as an AVI until that is settled.
+        const bool noPixels =
+            static_cast<int32_t>(u32At(file, 4)) <= 0 || static_cast<int32_t>(u32At(file, 8)) <= 0;
+        const Run whole = convertWhole(options, choice.gif && !noPixels);
+        checkRun(whole, reference, pictures, options);
+        if (whole.gif && whole.gifFile != scan.gifFile)
+            broken("the whole program's GIF differs from the frame scan's", whole);
+    }
     return 0;
 }

@@ -62,7 +62,9 @@ inline constexpr size_t kBufferSizes[] = {7, 9, 33, 67, 257, 1031, 4099, size_t{
 // byte). Bits 6 and 7 both set, with -p: the frame scan counts the colours in
 // a first pass before converting, as for an output the program writes in
 // place, instead of building the table in one pass as the frames come (and
-// counting them only when they do not fit it).
+// counting them only when they do not fit it). Bit 5: -g, an animated GIF
+// instead of an AVI file (a rate too slow for its delays becomes the default,
+// as the command line refuses it).
 inline constexpr size_t kRunByteOffset = 14;
 
 struct ScanChoice {
@@ -71,20 +73,25 @@ struct ScanChoice {
     size_t buffer = kBufferSizes[0];
     bool wholeProgram = true;
     bool twoPasses = false;
+    bool gif = false;
 };
 
 inline ScanChoice decodeScan(uint8_t scanBits, uint8_t runBits) {
-    return ScanChoice{scanBits & 3u, kWindowSizes[(scanBits >> 2) & 7u],
-                      kBufferSizes[(scanBits >> 5) & 7u], (runBits & 0x1Fu) == 0,
-                      (runBits & 0xC0u) == 0xC0u};
+    return ScanChoice{scanBits & 3u,
+                      kWindowSizes[(scanBits >> 2) & 7u],
+                      kBufferSizes[(scanBits >> 5) & 7u],
+                      (runBits & 0x1Fu) == 0,
+                      (runBits & 0xC0u) == 0xC0u,
+                      (runBits & 0x20u) != 0};
 }
 
 inline constexpr uint8_t encodeScan(unsigned kernel, unsigned windowIndex, unsigned bufferIndex) {
     return static_cast<uint8_t>((kernel & 3u) | (windowIndex & 7u) << 2 | (bufferIndex & 7u) << 5);
 }
 
-inline constexpr uint8_t encodeRun(bool wholeProgram, bool twoPasses) {
-    return static_cast<uint8_t>((wholeProgram ? 0u : 1u) | (twoPasses ? 0xC0u : 0u));
+inline constexpr uint8_t encodeRun(bool wholeProgram, bool twoPasses, bool gif = false) {
+    return static_cast<uint8_t>((wholeProgram ? 0u : 1u) | (twoPasses ? 0xC0u : 0u) |
+                                (gif ? 0x20u : 0u));
 }
 
 }  // namespace fuzzopt

@@ -276,6 +276,18 @@ std::vector<GeneratedSeed> generatedSeeds() {
          encodeScan(2, 6, 1), quick},
         {"gen-edge-empty-row-piece-16", 74, withEdge(shapeOf(2, 30, 8), 0, 1, 2, 16), plain,
          encodeScan(1, 5, 0), quick},
+        // -g: rows in bands, rows by themselves, each frame walked twice.
+        {"gen-gif-short-long-rows", 81, shapeOf(3, 24, 10, shortAndLong), plain,
+         encodeScan(1, 3, 2), encodeRun(true, false, true)},
+        {"gen-gif-empty-rows-row-by-row", 82, shapeOf(4, 40, 16, emptyRows), plain,
+         encodeScan(2, 1, 0), encodeRun(false, false, true)},
+        {"gen-gif-tables-aba-m", 83, withTables(shapeOf(6, 16, 8), 2, false, 4), multi,
+         encodeScan(0, 4, 3), encodeRun(true, false, true)},
+        {"gen-gif-tables-aba-p", 84, withTables(shapeOf(6, 16, 8), 3, true, 6), shared,
+         encodeScan(2, 2, 4), encodeRun(false, false, true)},
+        {"gen-gif-over-256-colours-p", 85,
+         withTables(shapeOf(6, 40, 12, manyColours), 6, true, 120), shared, encodeScan(1, 6, 5),
+         encodeRun(true, false, true)},
     };
 }
 
