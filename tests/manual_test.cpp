@@ -29,7 +29,7 @@ TEST(Manual, NamesEveryOptionOfTheUsageText) {
         options.insert((*it)[1]);
     }
     EXPECT_EQ(options,
-              (std::set<std::string>{"-help", "-q", "-y", "-b", "-d", "-m", "-p", "-speed"}));
+              (std::set<std::string>{"-help", "-q", "-y", "-b", "-d", "-m", "-p", "-g", "-speed"}));
     for (const std::string& option : options) {
         // roff writes a minus as \-, followed by the letters and a non-letter.
         const std::regex documented("\\n\\.BR? +\\\\-" + option.substr(1) + "\\b");
