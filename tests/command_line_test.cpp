@@ -23,6 +23,7 @@ struct ParseCase {
     bool version = false;
     bool sharedPalette = false;
     std::vector<const char*> batchInputs = {};  // -b and these inputs, when not empty
+    bool gif = false;
 };
 
 // clang-format off
@@ -109,6 +110,22 @@ const ParseCase kCases[] = {
     {{"-bqyp", "a.rm"}, 1, "a.rm", nullptr, false, true, true, false, 0, 10.0, "", "", false, true, {"a.rm"}},
     {{"-m", "-s", "30000/1001", "anim"}, 1, "anim", nullptr, false, false, false, true, 0, 30000.0 / 1001, "", ""},
     {{"-q", "-y", "-m", "anim.rm", "/dev/stdout"}, 1, "anim.rm", "/dev/stdout", false, true, true, true, 0, 10.0, "", ""},
+    // An animated GIF: a flag letter like the others.
+    {{"-g", "a"}, 1, "a", nullptr, false, false, false, false, 0, 10.0, "", "", false, false, {}, true},
+    {{"-gy", "a", "b.gif"}, 1, "a", "b.gif", false, false, true, false, 0, 10.0, "", "", false, false, {}, true},
+    {{"-mg", "a"}, 1, "a", nullptr, false, false, false, true, 0, 10.0, "", "", false, false, {}, true},
+    {{"-gq", "-p", "a"}, 1, "a", nullptr, false, true, false, false, 0, 10.0, "", "", false, true, {}, true},
+    {{"-bqymg", "a", "c"}, 1, "a", nullptr, false, true, true, true, 0, 10.0, "", "", false, false, {"a", "c"}, true},
+    {{"-gd", "5"}, 1, "5", nullptr, false, false, false, false, 0, 10.0, "", "", false, false, {}, true},
+    {{"-G"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "", "Unrecognized option -G\n"},
+    // Its rates: a delay up to 65535 hundredths, and any rate above; the AVI's limits do not apply.
+    {{"-g", "-s", "0.001526"}, 1, nullptr, nullptr, false, false, false, false, 0, 0.001526, "", "", false, false, {}, true},
+    {{"-g", "-s", "0.0015258"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "Frame rate out of range: 0.0015258", ""},
+    {{"-s", "0.0015258", "a"}, 1, "a", nullptr, false, false, false, false, 0, 0.0015258, "", ""},
+    {{"-s", "100/65536", "-g"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "Frame rate out of range: 100/65536", ""},
+    {{"-s", "0", "-g"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "Frame rate out of range: 0", ""},
+    {{"-g", "-s", "0/0"}, 0, nullptr, nullptr, false, false, false, false, 0, 10.0, "Frame rate out of range: 0/0", ""},
+    {{"-g", "-s50000"}, 1, nullptr, nullptr, false, false, false, false, 0, 50000.0, "", "", false, false, {}, true},
 };
 // clang-format on
 
@@ -125,6 +142,7 @@ TEST(CommandLine, ParsesEveryCaseOfTheTable) {
         Options options;
         options.dotInterval = 77;  // every field must be reset by the parser
         options.help = true;
+        options.gif = true;
         testing::internal::CaptureStderr();
         const int result = parseCommandLine(static_cast<int>(argv.size()), argv.data(), options);
         const std::string errorLine = testing::internal::GetCapturedStderr();
@@ -146,6 +164,7 @@ TEST(CommandLine, ParsesEveryCaseOfTheTable) {
         EXPECT_EQ(options.sharedPalette, expected.sharedPalette);
         EXPECT_EQ(options.dotInterval, expected.dotInterval);
         EXPECT_DOUBLE_EQ(options.framesPerSecond, expected.framesPerSecond);
+        EXPECT_EQ(options.gif, expected.gif);
         EXPECT_EQ(options.batch, !expected.batchInputs.empty());
         if (options.batch) {
             EXPECT_EQ(options.fileNames.size(), expected.batchInputs.size());

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,8 @@
 #include "conversion_state.h"
 #include "driver/convert_file.h"
 #include "driver/file_naming.h"
+#include "generated_frames.h"
+#include "gif_decoder.h"
 #include "platform/file_system.h"
 #include "process_runner.h"
 #include "skip_notes.h"
@@ -298,6 +301,108 @@ TEST(Driver, UnusableTemporaryDirectory) {
     EXPECT_EQ(result.err,
               "\n*** Error: ***\nCould not create temp file name.\nNo such file or directory\n");
     EXPECT_FALSE(fileExists(space.dir.file("anim.avi")));
+}
+
+// The first frame of twoByTwoFile as red, green and blue bytes.
+std::string twoByTwoRgb() {
+    const Palette table = rmw::makePalette(1);
+    std::string rgb;
+    for (size_t index : {1u, 2u, 3u, 3u})
+        rgb += {static_cast<char>(table[index].red), static_cast<char>(table[index].green),
+                static_cast<char>(table[index].blue)};
+    return rgb;
+}
+
+// -g: the GIF's name, derived or as typed; the question before replacing a
+// file; the warning of rates above 50 frames a second; a rate too slow for a
+// GIF's delays and frames too large for it refused, the existing anim.gif
+// left as it was and nothing else written.
+TEST(Driver, GifNamesQuestionsRefusalsAndWarning) {
+    const std::string kError = "\n*** Error: ***\n";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string answer;
+        int status;
+        std::string err;
+        const char* gif;  // the GIF written; nullptr: anim.gif as it was
+    } cases[] = {
+        {{"-qyg", "anim"}, "", 0, "", "anim.gif"},
+        {{"-q", "-g", "anim.rm", "movie"}, "", 0, "", "movie"},
+        {{"-qg", "anim"}, "n\n", 1, "", nullptr},
+        {{"-qg", "anim"}, "y\n", 0, "", "anim.gif"},
+        {{"-qyg", "-s", "50", "anim"}, "", 0, "", "anim.gif"},
+        {{"-qyg", "-s", "50.01", "anim"},
+         "",
+         0,
+         "\n*** Warning: ***\nBrowsers show GIF delays under 2 hundredths of a second as 10 "
+         "hundredths: this animation plays slower there.\n",
+         "anim.gif"},
+        {{"-qyg", "-s", "0.0015", "anim"},
+         "",
+         1,
+         kError + "Frame rate out of range: 0.0015\n",
+         nullptr},
+        {{"-qyg", "wide", "anim.gif"},
+         "",
+         1,
+         kError + "Frames of 65536 x 2 pixels are too large for a GIF file, which holds at most "
+                  "65535 x 65535.\n",
+         nullptr},
+        {{"-qyg", "tall", "anim.gif"},
+         "",
+         1,
+         kError + "Frames of 2 x 65536 pixels are too large for a GIF file, which holds at most "
+                  "65535 x 65535.\n",
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments[0] + " ... " + c.arguments.back() + ", answer " + c.answer);
+        Workspace space;
+        space.writeOld("anim.gif");
+        rmw::Bytes wide;
+        gen::appendWordFrame(wide, 65536, 2, rmw::makePalette(1), {0x1001, 0x6000, 0x6000});
+        rmw::writeFile(space.dir.file("wide.rm"), wide);
+        rmw::Bytes tall;
+        gen::appendWordFrame(tall, 2, 65536, rmw::makePalette(1), {0x1001, 0x6000});
+        rmw::writeFile(space.dir.file("tall.rm"), tall);
+        const std::vector<std::string> before = space.dir.entries();
+        const ProcessResult result = space.run(c.arguments, c.answer);
+        EXPECT_EQ(result.exitStatus, c.status);
+        EXPECT_EQ(result.err, c.err);
+        EXPECT_TRUE(space.scratchLeft().empty());
+        EXPECT_FALSE(fileExists(space.dir.file("anim.avi")));
+        if (c.gif == nullptr) {
+            EXPECT_EQ(space.contents("anim.gif"), kOldContents);
+            EXPECT_EQ(space.dir.entries(), before);
+            continue;
+        }
+        const DecodedGif gif = decodeGif(rmw::readFile(space.dir.file(c.gif)));
+        ASSERT_EQ(gif.error, "");
+        ASSERT_EQ(gif.frames.size(), 1u);
+        EXPECT_TRUE(std::string(gif.frames[0].rgb.begin(), gif.frames[0].rgb.end()) ==
+                    twoByTwoRgb());
+    }
+}
+
+// Over 100 frames at 29.97 frames a second the delays add up to the true
+// time within a hundredth of a second.
+TEST(Driver, GifDelaysKeepTheTrueTime) {
+    Workspace space;
+    rmw::Bytes hundred;
+    for (uint32_t frame = 0; frame < 100; ++frame) {
+        const rmw::Bytes one = twoByTwoFile(rmw::makePalette(1 + frame % 2));
+        hundred.insert(hundred.end(), one.begin(), one.end());
+    }
+    rmw::writeFile(space.dir.file("hundred.rm"), hundred);
+    ASSERT_EQ(space.run({"-qymg", "-s", "29.97", "hundred"}).exitStatus, 0);
+    const DecodedGif gif = decodeGif(rmw::readFile(space.dir.file("hundred.gif")));
+    ASSERT_EQ(gif.error, "");
+    ASSERT_EQ(gif.frames.size(), 100u);
+    EXPECT_EQ(gif.loopCount, 0) << "loops forever";
+    int total = 0;
+    for (const DecodedGifFrame& frame : gif.frames)
+        total += frame.delay;
+    EXPECT_LE(std::abs(total - 100 * 100 / 29.97), 1.0) << total;
 }
 
 TEST(Driver, LongPathsAreNamedWhole) {
