@@ -69,6 +69,7 @@ TEST(Console, ParseFailuresAndTheirReports) {
         {{"-y", "anim", "-s50000"}, "\n*** Error: ***\nFrame rate out of range: 50000\n"},
         {{"-y", "anim", "-s", "1e300"}, "\n*** Error: ***\nFrame rate out of range: 1e300\n"},
         {{"-y", "anim", "-s", ".0000001"}, "\n*** Error: ***\nFrame rate out of range: .0000001\n"},
+        {{"-yg", "anim", "-s", "0.001"}, "\n*** Error: ***\nFrame rate out of range: 0.001\n"},
     };
     for (const auto& c : cases) {
         const ProcessResult result = run(dir, c.arguments);
