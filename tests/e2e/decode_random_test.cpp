@@ -242,9 +242,9 @@ std::vector<RandomAnimation> animationsOf(uint32_t seed, bool gif) {
     return animations;
 }
 
-// Converts the animations of every seed of the shard with the binary (with
-// -g into a GIF) and hands each result to check, keeping the metafiles of
-// failing seeds when asked to.
+// Converts the animation with the binary and its seed's options (with -g
+// into a GIF) and hands the result to check, keeping the metafile when it
+// fails and that is asked for.
 void convertAndCheck(const RandomAnimation& animation, bool gif,
                      const std::function<void(const Subject&)>& check) {
     const uint32_t seed = animation.seed;
@@ -274,6 +274,7 @@ void convertAndCheck(const RandomAnimation& animation, bool gif,
     }
 }
 
+// Every animation of the shard's seeds, converted and checked.
 void forEachAnimation(int shard, const std::function<void(const Subject&)>& check,
                       bool gif = false) {
     for (uint32_t seed : shardSeeds(shard)) {
@@ -600,19 +601,18 @@ class GifAnimationCheck : public testing::TestWithParam<std::tuple<int, GifDecod
 // cycle too), decoded by one decoder.
 TEST_P(GifAnimationCheck, EveryFrameDecodesToTheTruePixels) {
     const auto [shard, tool] = GetParam();
-    if (!gifDecoderInstalled(tool)) {
-        GTEST_SKIP() << skipNote(checkGifFrames(tool, "", {}, 1).message);
-    }
+    const std::string missing = missingGifDecoder(tool);
+    if (!missing.empty()) GTEST_SKIP() << skipNote(missing);
     forEachAnimation(
         shard, [tool](const Subject& subject) { checkGif(subject, tool); }, true);
 }
 
-// Chromium takes some 18 seconds a check: the smallest animation of several
-// tables converted with -m, and the smallest colour cycle with -p.
+// A headless browser is slow to start and decode: only the smallest
+// animation of several tables converted with -m, and the smallest colour
+// cycle with -p.
 TEST(GifAnimations, ChromiumDecodesTwoSmallAnimations) {
-    if (!gifDecoderInstalled(GifDecoderTool::kChromium)) {
-        GTEST_SKIP() << skipNote(checkGifFrames(GifDecoderTool::kChromium, "", {}, 1).message);
-    }
+    const std::string missing = missingGifDecoder(GifDecoderTool::kChromium);
+    if (!missing.empty()) GTEST_SKIP() << skipNote(missing);
     std::optional<RandomAnimation> chosen[2];
     const auto size = [](const RandomAnimation& a) {
         return static_cast<size_t>(a.width) * static_cast<size_t>(a.height) * a.pictures.size();

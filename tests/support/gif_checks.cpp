@@ -118,19 +118,21 @@ std::string decoderProgram(GifDecoderTool tool) {
     return "";
 }
 
+const char* const kNames[] = {"the plain decoder", "ffmpeg", "ImageMagick's convert",
+                              "Python's Pillow", "Chromium"};
+
 }  // namespace
 
-bool gifDecoderInstalled(GifDecoderTool tool) {
-    return !decoderProgram(tool).empty();
+std::string missingGifDecoder(GifDecoderTool tool) {
+    if (!decoderProgram(tool).empty()) return "";
+    return std::string(kNames[static_cast<int>(tool)]) + " is not installed; not checked";
 }
 
 GifCheck checkGifFrames(GifDecoderTool tool, const std::string& path,
                         const std::vector<std::string>& expected, int width) {
-    static const char* const kNames[] = {"the plain decoder", "ffmpeg", "ImageMagick's convert",
-                                         "Python's Pillow", "Chromium"};
     const std::string name = kNames[static_cast<int>(tool)];
     const std::string program = decoderProgram(tool);
-    if (program.empty()) return {true, name + " is not installed; not checked"};
+    if (program.empty()) return {true, missingGifDecoder(tool)};
     const ProcessResult decoded = decode(tool, program, path);
     if (decoded.exitStatus != 0) return {false, name + " failed: " + decoded.err};
     std::string all;

@@ -13,8 +13,9 @@ struct GifCheck {
     std::string message;   // empty when every frame decoded to the expected pixels
 };
 
-// Whether the decoder that tool names is installed (the plain one always is).
-bool gifDecoderInstalled(GifDecoderTool tool);
+// "" when the decoder that tool names is installed (the plain one always is),
+// else the reason its checks are skipped.
+std::string missingGifDecoder(GifDecoderTool tool);
 
 // Decodes the GIF at path with tool and compares every composed frame, as
 // rgb24, with expected (width * height * 3 bytes a frame, rows top first).

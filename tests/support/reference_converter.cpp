@@ -403,14 +403,36 @@ std::vector<GifFrame> gifFrames(const Result& result) {
     return frames;
 }
 
-std::string gifFrameRgb(const GifFrame& frame) {
-    std::string rgb;
-    for (uint8_t index : frame.indexes) {
-        const PaletteEntry& colour = frame.table[index];
-        rgb += {static_cast<char>(colour.red), static_cast<char>(colour.green),
-                static_cast<char>(colour.blue)};
+std::string gifDifference(const DecodedGif& gif, const Result& result, int32_t localTables) {
+    if (!gif.error.empty()) return "the GIF does not decode: " + gif.error;
+    if (gif.width != result.width || gif.height != result.height) return "the GIF's size differs";
+    if (gif.loopCount != 0) return "the GIF does not loop forever";
+    const std::vector<GifFrame> frames = gifFrames(result);
+    if (gif.frames.size() != frames.size()) {
+        return std::to_string(gif.frames.size()) + " GIF frames, not " +
+               std::to_string(frames.size());
     }
-    return rgb;
+    int32_t written = 0;
+    for (size_t n = 0; n < frames.size(); ++n) {
+        const DecodedGifFrame& got = gif.frames[n];
+        const std::string frame = "frame " + std::to_string(n + 1);
+        for (size_t pixel = 0; pixel < frames[n].indexes.size(); ++pixel) {
+            const PaletteEntry& want = frames[n].table[frames[n].indexes[pixel]];
+            const uint8_t* rgb = got.rgb.data() + 3 * pixel;
+            if (rgb[0] == want.red && rgb[1] == want.green && rgb[2] == want.blue) continue;
+            const auto width = static_cast<size_t>(result.width);
+            return frame + " differs at x " + std::to_string(pixel % width) + ", y " +
+                   std::to_string(pixel / width);
+        }
+        if (got.localTable != (frames[n].table != result.headerPalette)) {
+            return frame + (got.localTable ? " has a local table it does not need"
+                                           : " lacks the local table of its colours");
+        }
+        written += got.localTable ? 1 : 0;
+    }
+    if (written == localTables) return "";
+    return std::to_string(written) + " local tables written, " + std::to_string(localTables) +
+           " counted";
 }
 
 std::string describe(const std::vector<Chunk>& chunks) {

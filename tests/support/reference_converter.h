@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "conversion_state.h"
+#include "gif_decoder.h"
 
 namespace ref {
 
@@ -73,8 +74,11 @@ struct GifFrame {
 // or after a palette-change chunk that chunk's).
 std::vector<GifFrame> gifFrames(const Result& result);
 
-// The frame's pixels as red, green and blue bytes.
-std::string gifFrameRgb(const GifFrame& frame);
+// Where gif, as the plain decoder reads it, differs from result's frames as
+// gifFrames gives them: its size, looping forever, each frame's pixels, and a
+// local table exactly on the frames whose colours are not the header's
+// (localTables of them, as the program counted). "" when nowhere.
+std::string gifDifference(const DecodedGif& gif, const Result& result, int32_t localTables);
 
 // The movie data as one text for a failing test: chunk by chunk, in hex.
 std::string describe(const std::vector<Chunk>& chunks);
