@@ -600,7 +600,8 @@ class GifAnimationCheck : public testing::TestWithParam<std::tuple<int, GifDecod
 // Every animation converted with -g and the seed's options (with -p a colour
 // cycle too), decoded by one decoder.
 TEST_P(GifAnimationCheck, EveryFrameDecodesToTheTruePixels) {
-    const auto [shard, tool] = GetParam();
+    const int shard = std::get<0>(GetParam());
+    const GifDecoderTool tool = std::get<1>(GetParam());
     const std::string missing = missingGifDecoder(tool);
     if (!missing.empty()) GTEST_SKIP() << skipNote(missing);
     forEachAnimation(
