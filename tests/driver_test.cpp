@@ -354,6 +354,12 @@ TEST(Driver, GifNamesQuestionsRefusalsAndWarning) {
          kError + "Frames of 2 x 65536 pixels are too large for a GIF file, which holds at most "
                   "65535 x 65535.\n",
          nullptr},
+        // A frame of no pixels is no frame, as for an AVI.
+        {{"-qyg", "none", "anim.gif"},
+         "",
+         1,
+         kError + "\"none.rm\" is not a valid raster metafile\n",
+         nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments[0] + " ... " + c.arguments.back() + ", answer " + c.answer);
@@ -365,6 +371,9 @@ TEST(Driver, GifNamesQuestionsRefusalsAndWarning) {
         rmw::Bytes tall;
         gen::appendWordFrame(tall, 2, 65536, rmw::makePalette(1), {0x1001, 0x6000});
         rmw::writeFile(space.dir.file("tall.rm"), tall);
+        rmw::Bytes none;
+        gen::appendWordFrame(none, 0, 2, rmw::makePalette(1), {0x6000, 0x6000});
+        rmw::writeFile(space.dir.file("none.rm"), none);
         const std::vector<std::string> before = space.dir.entries();
         const ProcessResult result = space.run(c.arguments, c.answer);
         EXPECT_EQ(result.exitStatus, c.status);

@@ -102,7 +102,11 @@ bool canBuildTableAsFramesCome(const OutputPlan& plan, const ScanOptions& option
 // first frame's size, as its header gives it (later frames must share it).
 int refuseFramesTooLargeForGif(std::FILE* input) {
     FrameSize size;
-    if (!readFirstFrameSize(input, size) || gifSizeFits(size.width, size.height)) return 1;
+    // A side of 0 or less is no frame at all: the scan says so as for an AVI.
+    if (!readFirstFrameSize(input, size) || size.width <= 0 || size.height <= 0 ||
+        gifSizeFits(size.width, size.height)) {
+        return 1;
+    }
     return refuseGifSize(size.width, size.height);
 }
 

@@ -79,9 +79,10 @@ struct Scan {
     TableBytes previousTables;
     bool multipleTables = false;
     bool missedMark = false;
-    GifWriter gif;        // for a GIF
-    InputRows gifRows;    // the frame at hand's rows, for the GIF writer
-    int64_t gifBand = 0;  // rows staged at once, kept from frame to frame
+    GifWriter gif;               // for a GIF
+    InputRows gifRows;           // the frame at hand's rows, for the GIF writer
+    int64_t gifBand = 0;         // rows staged at once, kept from frame to frame
+    bool outputRefused = false;  // the output cannot hold the frames: its own message
 };
 
 // Reads the first frame's size and colour table and writes the AVI header, or
@@ -101,8 +102,10 @@ int startOutput(Scan& scan) {
     gState.paletteChangeCount = 0;
     const Palette& table = headerTable(scan.colours, gState.referencePalette);
     if (scan.options.format == OutputFormat::kGif) {
-        if (!gifSizeFits(gState.width, gState.height))
+        if (!gifSizeFits(gState.width, gState.height)) {
+            scan.outputRefused = true;
             return refuseGifSize(gState.width, gState.height);
+        }
         scan.gifBand = gState.height;
         return startGif(scan.gif, scan.output, gState.width, gState.height, table,
                         scan.options.framesPerSecond);
@@ -271,8 +274,8 @@ int finishScan(Scan& scan, int result) {
     // Before any frame converted, a specific message only confuses; a failing
     // scratch file or an outgrown output is not the input's fault and keeps its own.
     const OutputWriter& output = scan.output;
-    const bool notTheInput =
-        std::ferror(scan.scratch) || output.overLimit || writerPosition(output) > output.limit;
+    const bool notTheInput = std::ferror(scan.scratch) || output.overLimit ||
+                             writerPosition(output) > output.limit || scan.outputRefused;
     if (gState.frameCount == 0 && !notTheInput) {
         setErrorText("\"%s\" is not a valid raster metafile", gState.inputPath.c_str());
         if (scan.input.failed) addErrorReason(scan.input.error);  // a folder, say
@@ -339,8 +342,8 @@ int scanFrames(InputReader& input, OutputWriter& output, ChunkWriterState& chunk
                std::FILE* scratch, const ScanOptions& options, FrameColours& colours,
                int32_t framesShown) {
     const bool paletteChanges = options.multiPalette && colours.tables == FrameTables::kOwn;
-    Scan scan{input, output, chunks, scratch, options, colours, framesShown, paletteChanges, {},
-              {},    false,  false,  {},      {},      0};
+    Scan scan{input, output, chunks, scratch, options, colours, framesShown, paletteChanges,
+              {},    {},     false,  false,   {},      {},      0,           false};
     colours.tableFilled = false;
     const int result = convertFrames(scan);
     if (colours.tableFilled) return 0;  // the caller starts again

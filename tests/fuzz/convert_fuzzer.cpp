@@ -677,9 +677,10 @@ bool gifWithinBudget(const Bytes& file) {
 // Frames a GIF cannot hold (a side over 65535) are refused before the first:
 // by the whole program in its own words, by the frame scan as no metafile.
 bool refusedGifSize(const Run& run, const Bytes& file) {
-    const uint32_t width = u32At(file, 4);
-    const uint32_t height = u32At(file, 8);
-    if (width == 0 || height == 0 || (width <= 0xFFFF && height <= 0xFFFF)) return false;
+    // A side of 0 or less is no frame, refused as for an AVI.
+    const auto width = static_cast<int32_t>(u32At(file, 4));
+    const auto height = static_cast<int32_t>(u32At(file, 8));
+    if (width <= 0 || height <= 0 || (width <= 0xFFFF && height <= 0xFFFF)) return false;
     if (run.result != 0 || run.frames != 0) broken("frames too large for a GIF converted", run);
     return true;
 }
@@ -729,12 +730,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             broken("the GIF differs from the plain kernel's in a large window", scan);
     }
     if (choice.wholeProgram) {
-        // The whole program calls a first frame of no pixels (a side of 0 or
-        // less) too large for a GIF, not the AVI's "not a valid raster
-        // metafile": such inputs go through it as an AVI until that is settled.
-        const bool noPixels =
-            static_cast<int32_t>(u32At(file, 4)) <= 0 || static_cast<int32_t>(u32At(file, 8)) <= 0;
-        const Run whole = convertWhole(options, choice.gif && !noPixels);
+        const Run whole = convertWhole(options, choice.gif);
         checkRun(whole, reference, pictures, options);
         if (whole.gif && whole.gifFile != scan.gifFile)
             broken("the whole program's GIF differs from the frame scan's", whole);
