@@ -231,6 +231,8 @@ int startGif(GifWriter& writer, OutputWriter& output, int32_t width, int32_t hei
         writer.row.assign(static_cast<size_t>(width), 0);
         writer.drawn.assign(static_cast<size_t>(width), 0);
         writer.lzw.slots.assign(kLzwHashSlots, 0);
+        writer.lzw.lastChild.assign(kLzwCodeLimit, 0);
+        writer.lzw.runChild.assign(kLzwCodeLimit, 0);
     } catch (const std::bad_alloc&) {
         setErrorText("Out of memory.");
         return 0;
