@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "gif/gif_bytes.h"
 #include "gif/gif_format.h"
 #include "gif/gif_timing.h"
 
@@ -89,22 +90,77 @@ struct FrameChanges {
     int64_t runsSinceChange = 0;  // plain runs of unchanged rows below the last changed one
 };
 
+// Runs of equal values in count pixels: one, and one more at each pixel that
+// differs from the one before.
 int64_t runStarts(const uint8_t* pixels, size_t count) {
-    int64_t starts = count > 0 ? 1 : 0;
-    for (size_t x = 1; x < count; ++x)
+    if (count == 0) return 0;
+    int64_t starts = 1;
+    size_t x = 1;
+    for (; x + kGifWordBytes <= count; x += kGifWordBytes)
+        starts += markedBytes(nonzeroBytes(loadWord(pixels + x) ^ loadWord(pixels + x - 1)));
+    for (; x < count; ++x)
         starts += pixels[x] != pixels[x - 1];
     return starts;
 }
 
-// Runs of pixels from..to with unchanged pixels (equal in both rows) as one value.
+// The first of count pixels that differs from the pixel shown, or count.
+size_t firstChange(const uint8_t* shown, const uint8_t* pixels, size_t count) {
+    size_t x = 0;
+    while (x + kGifWordBytes <= count && loadWord(pixels + x) == loadWord(shown + x))
+        x += kGifWordBytes;
+    while (x < count && pixels[x] == shown[x])
+        ++x;
+    return x;
+}
+
+// The last of count pixels that differs from the pixel shown, given that the
+// one at first does.
+size_t lastChange(const uint8_t* shown, const uint8_t* pixels, size_t first, size_t count) {
+    size_t end = count;  // the pixels from end on are unchanged
+    while (end >= first + kGifWordBytes &&
+           loadWord(pixels + end - kGifWordBytes) == loadWord(shown + end - kGifWordBytes)) {
+        end -= kGifWordBytes;
+    }
+    while (pixels[end - 1] == shown[end - 1])
+        --end;
+    return end - 1;
+}
+
+// Runs of pixels from..to with unchanged pixels (equal in both rows) as one
+// value: one, and one more at each pixel that changes and differs from the
+// one before, or whose change differs from the one before's.
 int64_t transparentRunStarts(const uint8_t* shown, const uint8_t* pixels, size_t from, size_t to) {
     int64_t starts = 1;
-    for (size_t x = from + 1; x <= to; ++x) {
+    size_t x = from + 1;
+    for (; x + kGifWordBytes <= to + 1; x += kGifWordBytes) {
+        const uint64_t now = loadWord(pixels + x);
+        const uint64_t before = loadWord(pixels + x - 1);
+        const uint64_t changed = nonzeroBytes(now ^ loadWord(shown + x));
+        const uint64_t changedBefore = nonzeroBytes(before ^ loadWord(shown + x - 1));
+        starts += markedBytes((changed ^ changedBefore) | (changed & nonzeroBytes(now ^ before)));
+    }
+    for (; x <= to; ++x) {
         const bool changed = shown[x] != pixels[x];
         const bool changedBefore = shown[x - 1] != pixels[x - 1];
         starts += changed != changedBefore || (changed && pixels[x] != pixels[x - 1]);
     }
     return starts;
+}
+
+// Marks the indexes of the pixels from..to that differ from the pixels shown.
+void markChangedIndexes(std::array<bool, kPaletteEntries>& used, const uint8_t* shown,
+                        const uint8_t* pixels, size_t from, size_t to) {
+    size_t x = from;
+    for (; x + kGifWordBytes <= to + 1; x += kGifWordBytes) {
+        const uint64_t changed = nonzeroBytes(loadWord(pixels + x) ^ loadWord(shown + x));
+        if (changed == 0) continue;
+        for (size_t i = x; i < x + kGifWordBytes; ++i) {
+            if (changed == kGifHighBits || pixels[i] != shown[i]) used[pixels[i]] = true;
+        }
+    }
+    for (; x <= to; ++x) {
+        if (shown[x] != pixels[x]) used[pixels[x]] = true;
+    }
 }
 
 // Once the colours differ from the frame shown: a shown pixel whose colour the
@@ -121,17 +177,13 @@ void matchColours(uint8_t* shown, const uint8_t* pixels, size_t count, const Pac
 void noteRow(FrameChanges& changes, const uint8_t* shown, const uint8_t* pixels, int32_t y,
              int32_t width) {
     const auto count = static_cast<size_t>(width);
-    const int64_t plain = runStarts(pixels, count);
-    const size_t first =
-        static_cast<size_t>(std::mismatch(pixels, pixels + count, shown).first - pixels);
+    const size_t first = firstChange(shown, pixels, count);
+    GifRectangle& box = changes.box;
     if (first == count) {
-        if (changes.box.bottom >= 0) changes.runsSinceChange += plain;
+        if (box.bottom >= 0) changes.runsSinceChange += runStarts(pixels, count);
         return;
     }
-    size_t last = count - 1;
-    while (pixels[last] == shown[last])
-        --last;
-    GifRectangle& box = changes.box;
+    const size_t last = lastChange(shown, pixels, first, count);
     if (box.bottom < 0) {
         box = {static_cast<int32_t>(first), y, static_cast<int32_t>(last), y};
     } else {
@@ -139,13 +191,11 @@ void noteRow(FrameChanges& changes, const uint8_t* shown, const uint8_t* pixels,
         box.right = std::max(box.right, static_cast<int32_t>(last));
         box.bottom = y;
     }
-    changes.plainRuns += changes.runsSinceChange + plain;
+    changes.plainRuns += changes.runsSinceChange + runStarts(pixels, count);
     changes.runsSinceChange = 0;
     changes.transparentRuns +=
         transparentRunStarts(shown, pixels, first, last) + (first > 0) + (last + 1 < count);
-    for (size_t x = first; x <= last; ++x) {
-        if (shown[x] != pixels[x]) changes.usedByChanges[pixels[x]] = true;
-    }
+    markChangedIndexes(changes.usedByChanges, shown, pixels, first, last);
 }
 
 // The first walk: compares every row with the frame shown.
@@ -174,6 +224,21 @@ int transparentIndex(const FrameChanges& changes) {
     return static_cast<int>(free - changes.usedByChanges.begin());
 }
 
+// Writes count pixels to drawn, with transparent for each that equals the
+// pixel shown.
+void drawChanges(uint8_t* drawn, const uint8_t* shown, const uint8_t* pixels, size_t count,
+                 uint8_t transparent) {
+    const uint64_t fill = kGifEveryByte * transparent;
+    size_t x = 0;
+    for (; x + kGifWordBytes <= count; x += kGifWordBytes) {
+        const uint64_t now = loadWord(pixels + x);
+        const uint64_t same = widenMarks(nonzeroBytes(now ^ loadWord(shown + x)) ^ kGifHighBits);
+        storeWord(drawn + x, (now & ~same) | (fill & same));
+    }
+    for (; x < count; ++x)
+        drawn[x] = shown[x] == pixels[x] ? transparent : pixels[x];
+}
+
 // The second walk: encodes the rectangle's rows, keeping them as the frame shown.
 int writeRectangle(GifWriter& writer, OutputWriter& output, const GifRowSource& rows,
                    const GifRectangle& box, int transparent) {
@@ -190,10 +255,7 @@ int writeRectangle(GifWriter& writer, OutputWriter& output, const GifRowSource& 
         uint8_t* shown = writer.shown.data() + static_cast<size_t>(y) * writer.row.size() + left;
         const uint8_t* drawn = pixels;
         if (transparent != kNoTransparency) {
-            for (size_t x = 0; x < count; ++x) {
-                writer.drawn[x] =
-                    shown[x] == pixels[x] ? static_cast<uint8_t>(transparent) : pixels[x];
-            }
+            drawChanges(writer.drawn.data(), shown, pixels, count, static_cast<uint8_t>(transparent));
             drawn = writer.drawn.data();
         }
         encodeLzw(writer.lzw, output, drawn, count);
