@@ -25,9 +25,9 @@ struct LzwEncoder {
     // The string each code last gained in the hash, as pixel << 16 | code (0
     // for none): where a pattern repeats, the next string is found here.
     std::vector<uint32_t> lastChild;  // kLzwCodeLimit
-    std::vector<uint16_t> runChild;   // kLzwCodeLimit; code of the string and its last pixel, 0 none
-    int prefix = -1;  // code of the string read so far, -1 before the first pixel
-    uint8_t lastPixel = 0;  // the last pixel of that string
+    std::vector<uint16_t> runChild;  // kLzwCodeLimit; code of the string and its last pixel, 0 none
+    int prefix = -1;                 // code of the string read so far, -1 before the first pixel
+    uint8_t lastPixel = 0;           // the last pixel of that string
     int nextCode = kLzwFirstFreeCode;
     int codeWidth = kLzwMinimumCodeSize + 1;
     uint64_t bits = 0;  // bits not yet in a byte, lowest first

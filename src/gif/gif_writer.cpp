@@ -252,10 +252,12 @@ int writeRectangle(GifWriter& writer, OutputWriter& output, const GifRowSource& 
             encodeLzw(writer.lzw, output, pixels, count);
             continue;
         }
-        uint8_t* shown = writer.shown.data() + static_cast<size_t>(y) * writer.row.size() + left;
+        uint8_t* shown =
+            writer.shown.data() + static_cast<size_t>(y) * static_cast<size_t>(writer.width) + left;
         const uint8_t* drawn = pixels;
         if (transparent != kNoTransparency) {
-            drawChanges(writer.drawn.data(), shown, pixels, count, static_cast<uint8_t>(transparent));
+            drawChanges(writer.drawn.data(), shown, pixels, count,
+                        static_cast<uint8_t>(transparent));
             drawn = writer.drawn.data();
         }
         encodeLzw(writer.lzw, output, drawn, count);
@@ -290,7 +292,7 @@ int startGif(GifWriter& writer, OutputWriter& output, int32_t width, int32_t hei
     const int64_t pixels = int64_t{width} * height;
     try {
         writer.shown.assign(pixels <= kGifMaxKeptPixels ? static_cast<size_t>(pixels) : 0, 0);
-        writer.row.assign(static_cast<size_t>(width), 0);
+        writer.row.assign(static_cast<size_t>(width) + kGifRowSlack, 0);
         writer.drawn.assign(static_cast<size_t>(width), 0);
         writer.lzw.slots.assign(kLzwHashSlots, 0);
         writer.lzw.lastChild.assign(kLzwCodeLimit, 0);
