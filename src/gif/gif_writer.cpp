@@ -84,7 +84,9 @@ PackedColours packedColours(const Palette& table) {
 // unchanged pixel as one more value (the transparent index).
 struct FrameChanges {
     GifRectangle box;
-    std::array<bool, kPaletteEntries> usedByChanges{};
+    // Entry i for a changed pixel of index i; entry kPaletteEntries + i takes
+    // the unchanged ones, so that a word's pixels are marked without a branch.
+    std::array<bool, 2 * kPaletteEntries> usedByChanges{};
     int64_t plainRuns = 0;
     int64_t transparentRuns = 0;
     int64_t runsSinceChange = 0;  // plain runs of unchanged rows below the last changed one
@@ -148,15 +150,20 @@ int64_t transparentRunStarts(const uint8_t* shown, const uint8_t* pixels, size_t
 }
 
 // Marks the indexes of the pixels from..to that differ from the pixels shown.
-void markChangedIndexes(std::array<bool, kPaletteEntries>& used, const uint8_t* shown,
+// A word of one index, changed throughout, takes one mark.
+void markChangedIndexes(std::array<bool, 2 * kPaletteEntries>& used, const uint8_t* shown,
                         const uint8_t* pixels, size_t from, size_t to) {
     size_t x = from;
     for (; x + kGifWordBytes <= to + 1; x += kGifWordBytes) {
-        const uint64_t changed = nonzeroBytes(loadWord(pixels + x) ^ loadWord(shown + x));
+        const uint64_t now = loadWord(pixels + x);
+        const uint64_t changed = nonzeroBytes(now ^ loadWord(shown + x));
         if (changed == 0) continue;
-        for (size_t i = x; i < x + kGifWordBytes; ++i) {
-            if (changed == kGifHighBits || pixels[i] != shown[i]) used[pixels[i]] = true;
+        if (changed == kGifHighBits && now == kGifEveryByte * pixels[x]) {
+            used[pixels[x]] = true;
+            continue;
         }
+        for (size_t i = x; i < x + kGifWordBytes; ++i)
+            used[size_t{pixels[i]} + (pixels[i] == shown[i] ? kPaletteEntries : 0)] = true;
     }
     for (; x <= to; ++x) {
         if (shown[x] != pixels[x]) used[pixels[x]] = true;
@@ -219,8 +226,9 @@ int findChanges(GifWriter& writer, const GifRowSource& rows, const Palette& tabl
 int transparentIndex(const FrameChanges& changes) {
     if (changes.box.bottom >= 0 && changes.transparentRuns >= changes.plainRuns)
         return kNoTransparency;
-    const auto* free = std::find(changes.usedByChanges.begin(), changes.usedByChanges.end(), false);
-    if (free == changes.usedByChanges.end()) return kNoTransparency;
+    const auto* end = changes.usedByChanges.begin() + kPaletteEntries;
+    const auto* free = std::find(changes.usedByChanges.begin(), end, false);
+    if (free == end) return kNoTransparency;
     return static_cast<int>(free - changes.usedByChanges.begin());
 }
 
