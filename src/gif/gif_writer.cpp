@@ -90,6 +90,9 @@ struct FrameChanges {
     int64_t plainRuns = 0;
     int64_t transparentRuns = 0;
     int64_t runsSinceChange = 0;  // plain runs of unchanged rows below the last changed one
+    // Set once the changes use every index: no transparent index is left, so
+    // runs are no longer counted nor indexes marked.
+    bool everyIndexUsed = false;
 };
 
 // Runs of equal values in count pixels: one, and one more at each pixel that
@@ -187,7 +190,8 @@ void noteRow(FrameChanges& changes, const uint8_t* shown, const uint8_t* pixels,
     const size_t first = firstChange(shown, pixels, count);
     GifRectangle& box = changes.box;
     if (first == count) {
-        if (box.bottom >= 0) changes.runsSinceChange += runStarts(pixels, count);
+        if (box.bottom >= 0 && !changes.everyIndexUsed)
+            changes.runsSinceChange += runStarts(pixels, count);
         return;
     }
     const size_t last = lastChange(shown, pixels, first, count);
@@ -198,11 +202,14 @@ void noteRow(FrameChanges& changes, const uint8_t* shown, const uint8_t* pixels,
         box.right = std::max(box.right, static_cast<int32_t>(last));
         box.bottom = y;
     }
+    if (changes.everyIndexUsed) return;
     changes.plainRuns += changes.runsSinceChange + runStarts(pixels, count);
     changes.runsSinceChange = 0;
     changes.transparentRuns +=
         transparentRunStarts(shown, pixels, first, last) + (first > 0) + (last + 1 < count);
     markChangedIndexes(changes.usedByChanges, shown, pixels, first, last);
+    const auto* used = changes.usedByChanges.begin();
+    changes.everyIndexUsed = std::all_of(used, used + kPaletteEntries, [](bool u) { return u; });
 }
 
 // The first walk: compares every row with the frame shown.
