@@ -1,8 +1,9 @@
 // Eight pixels at a time in one 64-bit word: loads and stores at any address,
 // and masks that mark bytes with 0x80. Counts and tests of such masks do not
-// depend on the byte order; positions are found byte by byte.
+// depend on the byte order; where a mark lies does, and markedByte finds it.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -35,4 +36,12 @@ inline int64_t markedBytes(uint64_t marks) {
 // 0xFF in each byte that a mask of nonzeroBytes marks, 0 in the others.
 inline uint64_t widenMarks(uint64_t marks) {
     return (marks >> 7) * 0xFF;
+}
+
+// Where in its word the lowest bit of a nonzero mask of nonzeroBytes lies: a
+// byte's offset from the word's first byte.
+inline size_t markedByte(uint64_t marks) {
+    const auto byte = static_cast<size_t>(std::countr_zero(marks)) / 8;
+    if constexpr (std::endian::native == std::endian::little) return byte;
+    return kGifWordBytes - 1 - byte;
 }

@@ -84,9 +84,7 @@ PackedColours packedColours(const Palette& table) {
 // unchanged pixel as one more value (the transparent index).
 struct FrameChanges {
     GifRectangle box;
-    // Entry i for a changed pixel of index i; entry kPaletteEntries + i takes
-    // the unchanged ones, so that a word's pixels are marked without a branch.
-    std::array<bool, 2 * kPaletteEntries> usedByChanges{};
+    std::array<bool, kPaletteEntries> usedByChanges{};
     int64_t plainRuns = 0;
     int64_t transparentRuns = 0;
     int64_t runsSinceChange = 0;  // plain runs of unchanged rows below the last changed one
@@ -133,8 +131,12 @@ size_t lastChange(const uint8_t* shown, const uint8_t* pixels, size_t first, siz
 
 // Runs of pixels from..to with unchanged pixels (equal in both rows) as one
 // value: one, and one more at each pixel that changes and differs from the
-// one before, or whose change differs from the one before's.
-int64_t transparentRunStarts(const uint8_t* shown, const uint8_t* pixels, size_t from, size_t to) {
+// one before, or whose change differs from the one before's. A changed pixel
+// that starts a run marks its index in used, which so holds the index of
+// every changed pixel, the one at from being changed.
+int64_t transparentRunStarts(std::array<bool, kPaletteEntries>& used, const uint8_t* shown,
+                             const uint8_t* pixels, size_t from, size_t to) {
+    used[pixels[from]] = true;
     int64_t starts = 1;
     size_t x = from + 1;
     for (; x + kGifWordBytes <= to + 1; x += kGifWordBytes) {
@@ -142,35 +144,20 @@ int64_t transparentRunStarts(const uint8_t* shown, const uint8_t* pixels, size_t
         const uint64_t before = loadWord(pixels + x - 1);
         const uint64_t changed = nonzeroBytes(now ^ loadWord(shown + x));
         const uint64_t changedBefore = nonzeroBytes(before ^ loadWord(shown + x - 1));
-        starts += markedBytes((changed ^ changedBefore) | (changed & nonzeroBytes(now ^ before)));
+        const uint64_t runStart =
+            (changed ^ changedBefore) | (changed & nonzeroBytes(now ^ before));
+        starts += markedBytes(runStart);
+        for (uint64_t marks = runStart & changed; marks != 0; marks &= marks - 1)
+            used[pixels[x + markedByte(marks)]] = true;
     }
     for (; x <= to; ++x) {
         const bool changed = shown[x] != pixels[x];
         const bool changedBefore = shown[x - 1] != pixels[x - 1];
-        starts += changed != changedBefore || (changed && pixels[x] != pixels[x - 1]);
+        const bool runStart = changed != changedBefore || (changed && pixels[x] != pixels[x - 1]);
+        starts += runStart;
+        if (runStart && changed) used[pixels[x]] = true;
     }
     return starts;
-}
-
-// Marks the indexes of the pixels from..to that differ from the pixels shown.
-// A word of one index, changed throughout, takes one mark.
-void markChangedIndexes(std::array<bool, 2 * kPaletteEntries>& used, const uint8_t* shown,
-                        const uint8_t* pixels, size_t from, size_t to) {
-    size_t x = from;
-    for (; x + kGifWordBytes <= to + 1; x += kGifWordBytes) {
-        const uint64_t now = loadWord(pixels + x);
-        const uint64_t changed = nonzeroBytes(now ^ loadWord(shown + x));
-        if (changed == 0) continue;
-        if (changed == kGifHighBits && now == kGifEveryByte * pixels[x]) {
-            used[pixels[x]] = true;
-            continue;
-        }
-        for (size_t i = x; i < x + kGifWordBytes; ++i)
-            used[size_t{pixels[i]} + (pixels[i] == shown[i] ? kPaletteEntries : 0)] = true;
-    }
-    for (; x <= to; ++x) {
-        if (shown[x] != pixels[x]) used[pixels[x]] = true;
-    }
 }
 
 // Once the colours differ from the frame shown: a shown pixel whose colour the
@@ -206,10 +193,10 @@ void noteRow(FrameChanges& changes, const uint8_t* shown, const uint8_t* pixels,
     changes.plainRuns += changes.runsSinceChange + runStarts(pixels, count);
     changes.runsSinceChange = 0;
     changes.transparentRuns +=
-        transparentRunStarts(shown, pixels, first, last) + (first > 0) + (last + 1 < count);
-    markChangedIndexes(changes.usedByChanges, shown, pixels, first, last);
-    const auto* used = changes.usedByChanges.begin();
-    changes.everyIndexUsed = std::all_of(used, used + kPaletteEntries, [](bool u) { return u; });
+        transparentRunStarts(changes.usedByChanges, shown, pixels, first, last) + (first > 0) +
+        (last + 1 < count);
+    const std::array<bool, kPaletteEntries>& used = changes.usedByChanges;
+    changes.everyIndexUsed = std::all_of(used.begin(), used.end(), [](bool u) { return u; });
 }
 
 // The first walk: compares every row with the frame shown.
@@ -233,9 +220,8 @@ int findChanges(GifWriter& writer, const GifRowSource& rows, const Palette& tabl
 int transparentIndex(const FrameChanges& changes) {
     if (changes.box.bottom >= 0 && changes.transparentRuns >= changes.plainRuns)
         return kNoTransparency;
-    const auto* end = changes.usedByChanges.begin() + kPaletteEntries;
-    const auto* free = std::find(changes.usedByChanges.begin(), end, false);
-    if (free == end) return kNoTransparency;
+    const auto* free = std::find(changes.usedByChanges.begin(), changes.usedByChanges.end(), false);
+    if (free == changes.usedByChanges.end()) return kNoTransparency;
     return static_cast<int>(free - changes.usedByChanges.begin());
 }
 
