@@ -15,8 +15,8 @@
 // The string table in two parts. A string that ends in a second copy of its
 // own last pixel (the next step of a run) is found from its prefix alone, in
 // runChild. Any other string is found in a hash of (prefix code, pixel) with
-// open addressing, small enough for the first-level cache, behind a one-entry
-// cache per prefix. A reset clears all three.
+// open addressing in 32-bit slots (32 KiB), behind a one-entry cache per
+// prefix. A reset clears all three (56 KiB, once in at most 3838 codes).
 inline constexpr int kLzwHashBits = 13;  // 8192 slots for at most 3838 strings
 inline constexpr size_t kLzwHashSlots = size_t{1} << kLzwHashBits;
 
