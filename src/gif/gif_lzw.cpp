@@ -4,10 +4,8 @@
 
 namespace {
 
-// A slot: generation << 32 | (prefix code << 8 | pixel) << 12 | code.
 constexpr int kSlotCodeBits = kLzwMaxCodeWidth;
-constexpr uint64_t kSlotCodeMask = (uint64_t{1} << kSlotCodeBits) - 1;
-constexpr int kSlotGenerationShift = 32;
+constexpr uint32_t kSlotCodeMask = (uint32_t{1} << kSlotCodeBits) - 1;
 constexpr size_t kSlotIndexMask = kLzwHashSlots - 1;
 constexpr int kPixelBits = 8;
 constexpr int kLastChildPixelShift = 16;
@@ -35,13 +33,11 @@ inline void putCode(LzwEncoder& encoder, OutputWriter& output, int code) {
         putByte(encoder, output);
 }
 
-// Empties the table: strings of the old generation no longer match.
+// Empties the table.
 void resetTable(LzwEncoder& encoder) {
-    if (++encoder.generation == 0) {  // wrapped: old slots could match again
-        std::fill(encoder.slots.begin(), encoder.slots.end(), 0);
-        encoder.generation = 1;
-    }
+    std::fill(encoder.slots.begin(), encoder.slots.end(), 0);
     std::fill(encoder.lastChild.begin(), encoder.lastChild.end(), 0);
+    std::fill(encoder.runChild.begin(), encoder.runChild.end(), 0);
     encoder.nextCode = kLzwFirstFreeCode;
     encoder.codeWidth = kLzwMinimumCodeSize + 1;
 }
@@ -57,11 +53,45 @@ inline size_t slotOf(uint32_t key) {
     return (key * 0x9E3779B1u) >> (32 - kLzwHashBits);
 }
 
+// Writes prefix, whose string the next pixel does not extend, and takes the
+// next code for that longer string (which the caller records first). Clears
+// the table when it is full.
+inline void endString(LzwEncoder& encoder, OutputWriter& output, int prefix) {
+    putCode(encoder, output, prefix);
+    countCode(encoder);
+    if (encoder.nextCode == kLzwCodeLimit) {
+        putCode(encoder, output, kLzwClearCode);
+        resetTable(encoder);
+    }
+}
+
+// The code of prefix's string followed by pixel, not its last pixel; or, when
+// the table has no such string, -1 after adding it and writing prefix.
+inline int extendByOther(LzwEncoder& encoder, OutputWriter& output, int prefix, uint8_t pixel) {
+    const uint32_t cached = encoder.lastChild[static_cast<size_t>(prefix)];
+    if (cached >> kLastChildPixelShift == pixel && cached != 0)
+        return static_cast<int>(cached & kLastChildCodeMask);
+    const uint32_t wanted = (static_cast<uint32_t>(prefix) << kPixelBits | pixel) << kSlotCodeBits;
+    size_t slot = slotOf(wanted >> kSlotCodeBits);
+    uint32_t entry = encoder.slots[slot];
+    while (entry != 0 && (entry & ~kSlotCodeMask) != wanted) {
+        slot = (slot + 1) & kSlotIndexMask;
+        entry = encoder.slots[slot];
+    }
+    if (entry != 0) return static_cast<int>(entry & kSlotCodeMask);
+    const auto code = static_cast<uint32_t>(encoder.nextCode);
+    encoder.slots[slot] = wanted | code;
+    encoder.lastChild[static_cast<size_t>(prefix)] = uint32_t{pixel} << kLastChildPixelShift | code;
+    endString(encoder, output, prefix);
+    return -1;
+}
+
 }  // namespace
 
 void startLzw(LzwEncoder& encoder, OutputWriter& output) {
     if (encoder.slots.empty()) encoder.slots.assign(kLzwHashSlots, 0);
     if (encoder.lastChild.empty()) encoder.lastChild.assign(kLzwCodeLimit, 0);
+    if (encoder.runChild.empty()) encoder.runChild.assign(kLzwCodeLimit, 0);
     resetTable(encoder);
     encoder.prefix = -1;
     encoder.bits = 0;
@@ -74,40 +104,32 @@ void startLzw(LzwEncoder& encoder, OutputWriter& output) {
 void encodeLzw(LzwEncoder& encoder, OutputWriter& output, const uint8_t* pixels, size_t count) {
     if (count == 0) return;
     size_t at = 0;
-    if (encoder.prefix < 0) encoder.prefix = pixels[at++];
+    if (encoder.prefix < 0) {
+        encoder.prefix = pixels[0];
+        encoder.lastPixel = pixels[0];
+        at = 1;
+    }
     int prefix = encoder.prefix;
+    uint8_t last = encoder.lastPixel;
     for (; at < count; ++at) {
-        const uint32_t cached = encoder.lastChild[static_cast<size_t>(prefix)];
-        if (cached >> kLastChildPixelShift == pixels[at] && cached != 0) {
-            prefix = static_cast<int>(cached & kLastChildCodeMask);
+        const uint8_t pixel = pixels[at];
+        if (pixel == last) {
+            const uint16_t next = encoder.runChild[static_cast<size_t>(prefix)];
+            if (next != 0) {
+                prefix = next;
+                continue;
+            }
+            encoder.runChild[static_cast<size_t>(prefix)] = static_cast<uint16_t>(encoder.nextCode);
+            endString(encoder, output, prefix);
+            prefix = pixel;
             continue;
         }
-        const uint32_t key = static_cast<uint32_t>(prefix) << kPixelBits | pixels[at];
-        const uint64_t wanted =
-            uint64_t{encoder.generation} << (kSlotGenerationShift - kSlotCodeBits) | key;
-        size_t slot = slotOf(key);
-        uint64_t entry = encoder.slots[slot];
-        while ((entry >> kSlotCodeBits) != wanted &&
-               (entry >> kSlotGenerationShift) == encoder.generation) {
-            slot = (slot + 1) & kSlotIndexMask;
-            entry = encoder.slots[slot];
-        }
-        if ((entry >> kSlotCodeBits) == wanted) {
-            prefix = static_cast<int>(entry & kSlotCodeMask);
-            continue;
-        }
-        putCode(encoder, output, prefix);
-        encoder.slots[slot] = wanted << kSlotCodeBits | static_cast<uint64_t>(encoder.nextCode);
-        encoder.lastChild[static_cast<size_t>(prefix)] =
-            uint32_t{pixels[at]} << kLastChildPixelShift | static_cast<uint32_t>(encoder.nextCode);
-        countCode(encoder);
-        if (encoder.nextCode == kLzwCodeLimit) {
-            putCode(encoder, output, kLzwClearCode);
-            resetTable(encoder);
-        }
-        prefix = pixels[at];
+        const int next = extendByOther(encoder, output, prefix, pixel);
+        prefix = next >= 0 ? next : pixel;
+        last = pixel;
     }
     encoder.prefix = prefix;
+    encoder.lastPixel = last;
 }
 
 void finishLzw(LzwEncoder& encoder, OutputWriter& output) {

@@ -12,19 +12,22 @@
 #include "gif/gif_format.h"
 #include "io/stream_buffers.h"
 
-// The string table is a hash of (prefix code, pixel) to code with open
-// addressing. Each slot holds the table's generation in its top 32 bits, so
-// that a reset only moves the generation on and clears no memory.
+// The string table in two parts. A string that ends in a second copy of its
+// own last pixel (the next step of a run) is found from its prefix alone, in
+// runChild. Any other string is found in a hash of (prefix code, pixel) with
+// open addressing in 32-bit slots (32 KiB), behind a one-entry cache per
+// prefix. A reset clears all three (56 KiB, once in at most 3838 codes).
 inline constexpr int kLzwHashBits = 13;  // 8192 slots for at most 3838 strings
 inline constexpr size_t kLzwHashSlots = size_t{1} << kLzwHashBits;
 
 struct LzwEncoder {
-    std::vector<uint64_t> slots;  // kLzwHashSlots; generation, key (20 bits), code (12 bits)
-    // The string each code last gained, as pixel << 16 | code (0 for none):
-    // in a run, or a pattern that repeats, the next string is found here.
+    std::vector<uint32_t> slots;  // kLzwHashSlots; prefix << 20 | pixel << 12 | code, 0 empty
+    // The string each code last gained in the hash, as pixel << 16 | code (0
+    // for none): where a pattern repeats, the next string is found here.
     std::vector<uint32_t> lastChild;  // kLzwCodeLimit
-    uint32_t generation = 0;
-    int prefix = -1;  // code of the string read so far, -1 before the first pixel
+    std::vector<uint16_t> runChild;  // kLzwCodeLimit; code of the string and its last pixel, 0 none
+    int prefix = -1;                 // code of the string read so far, -1 before the first pixel
+    uint8_t lastPixel = 0;           // the last pixel of that string
     int nextCode = kLzwFirstFreeCode;
     int codeWidth = kLzwMinimumCodeSize + 1;
     uint64_t bits = 0;  // bits not yet in a byte, lowest first

@@ -5,7 +5,25 @@
 #include <new>
 
 #include "conversion_state.h"
+#include "gif/gif_bytes.h"
 #include "rle8/rle8_transcoder.h"
+
+namespace {
+
+constexpr size_t kStoreBytes = 2 * kGifWordBytes;
+static_assert(kGifRowSlack >= kStoreBytes - 1, "a run's last store ends in the slack");
+
+// Writes run copies of index (and up to 15 more into the slack) sixteen bytes
+// a store.
+inline void fillRun(uint8_t* pixels, uint8_t index, size_t run) {
+    const uint64_t fill = kGifEveryByte * index;
+    for (size_t x = 0; x < run; x += kStoreBytes) {
+        storeWord(pixels + x, fill);
+        storeWord(pixels + x + kGifWordBytes, fill);
+    }
+}
+
+}  // namespace
 
 size_t expandPairRow(const uint8_t* pairs, size_t length, int32_t width, uint8_t* pixels) {
     const auto total = static_cast<size_t>(width);
@@ -18,7 +36,7 @@ size_t expandPairRow(const uint8_t* pairs, size_t length, int32_t width, uint8_t
             break;
         }
         const size_t run = std::min<size_t>(count, total - filled);
-        std::memset(pixels + filled, pairs[at + 1], run);
+        fillRun(pixels + filled, pairs[at + 1], run);
         filled += run;
     }
     std::memset(pixels + filled, 0, total - filled);

@@ -8,7 +8,12 @@
 #include <cstdint>
 #include <vector>
 
-// Where the writer gets row y (0 is the top row), expanded into width pixels.
+// Bytes past a row's width that a row's buffer holds, so that runs can be
+// written a whole word at a time.
+inline constexpr size_t kGifRowSlack = 16;
+
+// Where the writer gets row y (0 is the top row), expanded into width pixels
+// (in a buffer of width + kGifRowSlack bytes, whose slack it may overwrite).
 // readRow returns 1, or 0 with gState.errorText set. The writer asks for rows in
 // increasing order within one walk, and walks a frame at most twice (the second
 // walk may start below row 0).
@@ -20,8 +25,9 @@ struct GifRowSource {
 // Expands one row's pairs (count, colour index) from pairs[0..length) into
 // width pixels, up to the row's first escape (a pair of count 0: 0,0 ends the
 // row, 0,1 the bitmap) or the end of length. Pixels past the width are dropped;
-// a row that covers fewer is filled with colour index 0. Returns the bytes
-// taken, the escape included.
+// a row that covers fewer is filled with colour index 0. Writes anything in
+// the kGifRowSlack bytes after them. Returns the bytes taken, the escape
+// included.
 size_t expandPairRow(const uint8_t* pairs, size_t length, int32_t width, uint8_t* pixels);
 
 // A frame's pairs in memory, rows top first, with where each row starts.

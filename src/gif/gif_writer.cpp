@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "gif/gif_bytes.h"
 #include "gif/gif_format.h"
 #include "gif/gif_timing.h"
 
@@ -87,22 +88,74 @@ struct FrameChanges {
     int64_t plainRuns = 0;
     int64_t transparentRuns = 0;
     int64_t runsSinceChange = 0;  // plain runs of unchanged rows below the last changed one
+    // Set once the changes use every index: no transparent index is left, so
+    // runs are no longer counted nor indexes marked.
+    bool everyIndexUsed = false;
 };
 
+// Runs of equal values in count pixels: one, and one more at each pixel that
+// differs from the one before.
 int64_t runStarts(const uint8_t* pixels, size_t count) {
-    int64_t starts = count > 0 ? 1 : 0;
-    for (size_t x = 1; x < count; ++x)
+    if (count == 0) return 0;
+    int64_t starts = 1;
+    size_t x = 1;
+    for (; x + kGifWordBytes <= count; x += kGifWordBytes)
+        starts += markedBytes(nonzeroBytes(loadWord(pixels + x) ^ loadWord(pixels + x - 1)));
+    for (; x < count; ++x)
         starts += pixels[x] != pixels[x - 1];
     return starts;
 }
 
-// Runs of pixels from..to with unchanged pixels (equal in both rows) as one value.
-int64_t transparentRunStarts(const uint8_t* shown, const uint8_t* pixels, size_t from, size_t to) {
+// The first of count pixels that differs from the pixel shown, or count.
+size_t firstChange(const uint8_t* shown, const uint8_t* pixels, size_t count) {
+    size_t x = 0;
+    while (x + kGifWordBytes <= count && loadWord(pixels + x) == loadWord(shown + x))
+        x += kGifWordBytes;
+    while (x < count && pixels[x] == shown[x])
+        ++x;
+    return x;
+}
+
+// The last of count pixels that differs from the pixel shown, given that the
+// one at first does.
+size_t lastChange(const uint8_t* shown, const uint8_t* pixels, size_t first, size_t count) {
+    size_t end = count;  // the pixels from end on are unchanged
+    while (end >= first + kGifWordBytes &&
+           loadWord(pixels + end - kGifWordBytes) == loadWord(shown + end - kGifWordBytes)) {
+        end -= kGifWordBytes;
+    }
+    while (pixels[end - 1] == shown[end - 1])
+        --end;
+    return end - 1;
+}
+
+// Runs of pixels from..to with unchanged pixels (equal in both rows) as one
+// value: one, and one more at each pixel that changes and differs from the
+// one before, or whose change differs from the one before's. A changed pixel
+// that starts a run marks its index in used, which so holds the index of
+// every changed pixel, the one at from being changed.
+int64_t transparentRunStarts(std::array<bool, kPaletteEntries>& used, const uint8_t* shown,
+                             const uint8_t* pixels, size_t from, size_t to) {
+    used[pixels[from]] = true;
     int64_t starts = 1;
-    for (size_t x = from + 1; x <= to; ++x) {
+    size_t x = from + 1;
+    for (; x + kGifWordBytes <= to + 1; x += kGifWordBytes) {
+        const uint64_t now = loadWord(pixels + x);
+        const uint64_t before = loadWord(pixels + x - 1);
+        const uint64_t changed = nonzeroBytes(now ^ loadWord(shown + x));
+        const uint64_t changedBefore = nonzeroBytes(before ^ loadWord(shown + x - 1));
+        const uint64_t runStart =
+            (changed ^ changedBefore) | (changed & nonzeroBytes(now ^ before));
+        starts += markedBytes(runStart);
+        for (uint64_t marks = runStart & changed; marks != 0; marks &= marks - 1)
+            used[pixels[x + markedByte(marks)]] = true;
+    }
+    for (; x <= to; ++x) {
         const bool changed = shown[x] != pixels[x];
         const bool changedBefore = shown[x - 1] != pixels[x - 1];
-        starts += changed != changedBefore || (changed && pixels[x] != pixels[x - 1]);
+        const bool runStart = changed != changedBefore || (changed && pixels[x] != pixels[x - 1]);
+        starts += runStart;
+        if (runStart && changed) used[pixels[x]] = true;
     }
     return starts;
 }
@@ -121,17 +174,14 @@ void matchColours(uint8_t* shown, const uint8_t* pixels, size_t count, const Pac
 void noteRow(FrameChanges& changes, const uint8_t* shown, const uint8_t* pixels, int32_t y,
              int32_t width) {
     const auto count = static_cast<size_t>(width);
-    const int64_t plain = runStarts(pixels, count);
-    const size_t first =
-        static_cast<size_t>(std::mismatch(pixels, pixels + count, shown).first - pixels);
+    const size_t first = firstChange(shown, pixels, count);
+    GifRectangle& box = changes.box;
     if (first == count) {
-        if (changes.box.bottom >= 0) changes.runsSinceChange += plain;
+        if (box.bottom >= 0 && !changes.everyIndexUsed)
+            changes.runsSinceChange += runStarts(pixels, count);
         return;
     }
-    size_t last = count - 1;
-    while (pixels[last] == shown[last])
-        --last;
-    GifRectangle& box = changes.box;
+    const size_t last = lastChange(shown, pixels, first, count);
     if (box.bottom < 0) {
         box = {static_cast<int32_t>(first), y, static_cast<int32_t>(last), y};
     } else {
@@ -139,13 +189,14 @@ void noteRow(FrameChanges& changes, const uint8_t* shown, const uint8_t* pixels,
         box.right = std::max(box.right, static_cast<int32_t>(last));
         box.bottom = y;
     }
-    changes.plainRuns += changes.runsSinceChange + plain;
+    if (changes.everyIndexUsed) return;
+    changes.plainRuns += changes.runsSinceChange + runStarts(pixels, count);
     changes.runsSinceChange = 0;
     changes.transparentRuns +=
-        transparentRunStarts(shown, pixels, first, last) + (first > 0) + (last + 1 < count);
-    for (size_t x = first; x <= last; ++x) {
-        if (shown[x] != pixels[x]) changes.usedByChanges[pixels[x]] = true;
-    }
+        transparentRunStarts(changes.usedByChanges, shown, pixels, first, last) + (first > 0) +
+        (last + 1 < count);
+    const std::array<bool, kPaletteEntries>& used = changes.usedByChanges;
+    changes.everyIndexUsed = std::all_of(used.begin(), used.end(), [](bool u) { return u; });
 }
 
 // The first walk: compares every row with the frame shown.
@@ -174,6 +225,21 @@ int transparentIndex(const FrameChanges& changes) {
     return static_cast<int>(free - changes.usedByChanges.begin());
 }
 
+// Writes count pixels to drawn, with transparent for each that equals the
+// pixel shown.
+void drawChanges(uint8_t* drawn, const uint8_t* shown, const uint8_t* pixels, size_t count,
+                 uint8_t transparent) {
+    const uint64_t fill = kGifEveryByte * transparent;
+    size_t x = 0;
+    for (; x + kGifWordBytes <= count; x += kGifWordBytes) {
+        const uint64_t now = loadWord(pixels + x);
+        const uint64_t same = widenMarks(nonzeroBytes(now ^ loadWord(shown + x)) ^ kGifHighBits);
+        storeWord(drawn + x, (now & ~same) | (fill & same));
+    }
+    for (; x < count; ++x)
+        drawn[x] = shown[x] == pixels[x] ? transparent : pixels[x];
+}
+
 // The second walk: encodes the rectangle's rows, keeping them as the frame shown.
 int writeRectangle(GifWriter& writer, OutputWriter& output, const GifRowSource& rows,
                    const GifRectangle& box, int transparent) {
@@ -187,13 +253,12 @@ int writeRectangle(GifWriter& writer, OutputWriter& output, const GifRowSource& 
             encodeLzw(writer.lzw, output, pixels, count);
             continue;
         }
-        uint8_t* shown = writer.shown.data() + static_cast<size_t>(y) * writer.row.size() + left;
+        uint8_t* shown =
+            writer.shown.data() + static_cast<size_t>(y) * static_cast<size_t>(writer.width) + left;
         const uint8_t* drawn = pixels;
         if (transparent != kNoTransparency) {
-            for (size_t x = 0; x < count; ++x) {
-                writer.drawn[x] =
-                    shown[x] == pixels[x] ? static_cast<uint8_t>(transparent) : pixels[x];
-            }
+            drawChanges(writer.drawn.data(), shown, pixels, count,
+                        static_cast<uint8_t>(transparent));
             drawn = writer.drawn.data();
         }
         encodeLzw(writer.lzw, output, drawn, count);
@@ -228,9 +293,11 @@ int startGif(GifWriter& writer, OutputWriter& output, int32_t width, int32_t hei
     const int64_t pixels = int64_t{width} * height;
     try {
         writer.shown.assign(pixels <= kGifMaxKeptPixels ? static_cast<size_t>(pixels) : 0, 0);
-        writer.row.assign(static_cast<size_t>(width), 0);
+        writer.row.assign(static_cast<size_t>(width) + kGifRowSlack, 0);
         writer.drawn.assign(static_cast<size_t>(width), 0);
         writer.lzw.slots.assign(kLzwHashSlots, 0);
+        writer.lzw.lastChild.assign(kLzwCodeLimit, 0);
+        writer.lzw.runChild.assign(kLzwCodeLimit, 0);
     } catch (const std::bad_alloc&) {
         setErrorText("Out of memory.");
         return 0;
