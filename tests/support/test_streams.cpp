@@ -1,7 +1,8 @@
 #include "test_streams.h"
 
 TestStreams::TestStreams(const Bytes& inputBytes, size_t windowSize, size_t bufferSize) {
-    std::fwrite(inputBytes.data(), 1, inputBytes.size(), inputFile);
+    // An empty vector's data may be null, which fwrite must not be given.
+    if (!inputBytes.empty()) std::fwrite(inputBytes.data(), 1, inputBytes.size(), inputFile);
     std::rewind(inputFile);
     attachReader(input, inputFile, windowSize);
     attachWriter(output, outputFile, bufferSize, 0xFFFFFFFF);
