@@ -111,9 +111,9 @@ TEST(Driver, ExistenceIsDecidedByThePathNotByReadability) {
     EXPECT_FALSE(pathExists(dir.file("absent.avi")));
 }
 
-// As a user who is not root: a write-only existing output is asked about, and
-// written in place, being another user's.
-TEST(Driver, WriteOnlyOutputIsAskedAboutAsAnOrdinaryUser) {
+// As a user who is not root: an existing output that cannot be read may be a
+// raster metafile, so it is refused unchecked, before any question, with -y too.
+TEST(Driver, WriteOnlyOutputIsNotReplacedUnchecked) {
     std::string prefix;
     if (geteuid() == 0) {
         if (!haveProgram("setpriv")) GTEST_SKIP() << skipNote("setpriv is needed to drop root");
@@ -124,17 +124,20 @@ TEST(Driver, WriteOnlyOutputIsAskedAboutAsAnOrdinaryUser) {
     chmod(space.scratchDir.c_str(), 0777);
     space.writeOld("anim.avi");
     chmod(space.dir.file("anim.avi").c_str(), 0222);
-    for (const char* answer : {"n", "y"}) {
+    for (const char* options : {"-q", "-q -y"}) {
         std::string out;
-        const int status = runShell("cd '" + space.dir.path + "' && echo " + answer +
-                                        " | TMPDIR='" + space.scratchDir + "' " + prefix +
-                                        KESTRUP_BINARY_PATH + " -q anim 2>/dev/null",
-                                    &out);
-        EXPECT_EQ(out, kPrompt) << answer;
-        EXPECT_EQ(status, answer[0] == 'y' ? 0 : 1);
+        const int status =
+            runShell("cd '" + space.dir.path + "' && echo y | TMPDIR='" + space.scratchDir + "' " +
+                         prefix + KESTRUP_BINARY_PATH + " " + options + " anim 2>&1",
+                     &out);
+        EXPECT_EQ(status, 1) << options;
+        EXPECT_EQ(out,
+                  "\n*** Error: ***\nOutput file anim.avi cannot be read to check that it is not a "
+                  "raster metafile; it is not replaced.\nPermission denied\n")
+            << options;
     }
     chmod(space.dir.file("anim.avi").c_str(), 0644);
-    EXPECT_TRUE(parseAvi(rmw::readFile(space.dir.file("anim.avi"))).problem.empty());
+    EXPECT_EQ(space.contents("anim.avi"), std::string(kOldContents, 13));
     EXPECT_TRUE(space.scratchLeft().empty());
 }
 
@@ -256,6 +259,7 @@ TEST(Driver, FailuresLeaveNeitherScratchNorOutput) {
         {{"-y", "anim", "loop.avi"},
          "Could not open file loop.avi for writing.\nToo many levels of symbolic links",
          nullptr},
+        {{"-y", "anim", ""}, "The output file name is empty.", nullptr},
     };
     for (const auto& c : cases) {
         const ProcessResult result = space.run(c.arguments);

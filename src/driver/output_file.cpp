@@ -14,6 +14,36 @@ bool isRasterMetafile(const std::string& path) {
     return file.stream != nullptr && beginsWithFrameMark(file.stream);
 }
 
+namespace {
+
+// An existing output whose first bytes cannot be read may be a raster
+// metafile: it is not written over unchecked.
+int refuseUncheckedOutput(const SystemError& error) {
+    setErrorText(
+        "Output file %s cannot be read to check that it is not a raster metafile; it "
+        "is not replaced.",
+        gState.outputPath.c_str());
+    addErrorReason(error);
+    return 0;
+}
+
+// Whether the existing regular file at path is a raster metafile; 0 with the
+// message when it cannot be read to tell.
+int examineExistingFile(const std::string& path, bool& metafile) {
+    StreamOwner file;
+    file.stream = openRegularFile(path);
+    if (file.stream == nullptr) {
+        const SystemError error = lastSystemError();
+        metafile = false;
+        return pathExists(path) ? refuseUncheckedOutput(error) : 1;  // gone meanwhile: absent
+    }
+    metafile = beginsWithFrameMark(file.stream);
+    if (std::ferror(file.stream)) return refuseUncheckedOutput(lastSystemError());
+    return 1;
+}
+
+}  // namespace
+
 bool namesStandardOutput(const std::string& outputPath) {
     return descriptorNamedBy(outputPath) == kStandardOutputDescriptor;
 }
@@ -41,9 +71,16 @@ int refuseInputOrMetafile(const OutputPlan& plan, std::FILE* input, std::FILE* h
     }
     bool metafile = false;
     if (held == nullptr) {
-        metafile = isRasterMetafile(plan.target);
+        if (plan.kind != PathKind::kRegular) {
+            metafile = isRasterMetafile(plan.target);
+        } else if (!examineExistingFile(plan.target, metafile)) {
+            return 0;
+        }
     } else {
-        metafile = beginsWithFrameMark(held);  // a file that may not be read is not read
+        metafile = beginsWithFrameMark(held);
+        // Put there since it was examined, and opened for writing alone: the
+        // failed read's reason would only name the stream's mode.
+        if (std::ferror(held)) return refuseUncheckedOutput(SystemError{});
         std::clearerr(held);
     }
     if (metafile) {
@@ -189,6 +226,11 @@ int copyToStream(OutputPlan& plan) {
 }  // namespace
 
 int examineOutput(OutputPlan& plan, std::FILE* input) {
+    // No file has that name: say so now, not after the whole conversion.
+    if (gState.outputPath.empty()) {
+        setErrorText("The output file name is empty.");
+        return 0;
+    }
     plan.descriptor = descriptorNamedBy(gState.outputPath);
     if (plan.descriptor >= 0) {
         plan.kind = PathKind::kOther;
