@@ -649,6 +649,8 @@ TEST(Driver, StreamsGetTheAviAsTheyAre) {
         {"$K -m -y noise stdout.avi | cat > got.avi", 0, "", true},
         {"cat fifo.avi > got.avi & $K -q -y -m noise fifo.avi; s=$?; wait; exit $s", 0, "", false},
         {"$K -q -y -m cut /dev/stdout | cat > got.avi", 1, "", false},
+        // A closed standard output is not the null device standing in for it.
+        {"$K -q -y -m noise /dev/stdout >&-; s=$?; : > got.avi; exit $s", 1, "", false},
         {"cat fifo.avi > got.avi & $K -q -y -m cut fifo.avi; s=$?; wait; exit $s", 1, "", false},
     };
     for (const auto& c : cases) {

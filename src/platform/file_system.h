@@ -111,7 +111,8 @@ inline constexpr int kStandardOutputDescriptor = 1;
 int descriptorNamedBy(const std::string& path);
 
 // A binary stream that writes to the open descriptor as it stands: at its
-// position, or at the end when it appends. nullptr on failure.
+// position, or at the end when it appends. nullptr on failure, and for a
+// standard descriptor that was closed when the run began.
 std::FILE* openDescriptorForWriting(int descriptor);
 
 // True when stream can seek back over what was written to it: a regular file

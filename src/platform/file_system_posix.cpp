@@ -67,9 +67,16 @@ ScratchResult createScratchFile(const char* prefix, std::string& path, std::FILE
     return ScratchResult::kCreated;
 }
 
+namespace {
+// The standard descriptors that were closed when the run began, one bit each:
+// the null device stands in for them, and is no output a user named.
+unsigned gClosedAtStart = 0;
+}  // namespace
+
 void openMissingStandardStreams() {
     for (int descriptor = 0; descriptor <= 2; ++descriptor) {
         if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
+        gClosedAtStart |= 1u << descriptor;
         // The lowest free descriptor is this one, the lower ones being open.
         const int opened = open("/dev/null", descriptor == 0 ? O_RDONLY : O_WRONLY);
         if (opened > descriptor) {
@@ -308,6 +315,10 @@ int descriptorNamedBy(const std::string& path) {
 }
 
 std::FILE* openDescriptorForWriting(int descriptor) {
+    if (descriptor >= 0 && descriptor <= 2 && (gClosedAtStart >> descriptor & 1u) != 0) {
+        errno = EBADF;
+        return nullptr;
+    }
     const int copy = fcntl(descriptor, F_DUPFD_CLOEXEC, 3);
     return streamOnDescriptor(copy, "wb");
 }
