@@ -450,7 +450,7 @@ void writeSlowInput(const std::string& path) {
 // /dev/null, and stops it once it writes the file beside output; -1 when that
 // file did not appear.
 pid_t startStopped(const Workspace& space, const std::vector<std::string>& arguments,
-                   const std::string& output) {
+                   const std::string& output, const std::string& standardOutput = "/dev/null") {
     std::vector<char*> argv{const_cast<char*>("kestrup")};
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
@@ -461,7 +461,7 @@ pid_t startStopped(const Workspace& space, const std::vector<std::string>& argum
         setenv("TMPDIR", space.scratchDir.c_str(), 1);
         const int devNull = open("/dev/null", O_RDWR);
         dup2(devNull, 0);
-        dup2(devNull, 1);
+        dup2(open(standardOutput.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
         dup2(devNull, 2);
         std::signal(SIGPIPE, SIG_DFL);  // the test itself ignores it
         const rlimit noCore{0, 0};
@@ -515,15 +515,24 @@ TEST(Driver, InterruptsRemoveScratchAndOutput) {
 
 // An interrupt stops a batch at the file it converts: the files before stay
 // converted, that one's output keeps its bytes, and the rest are not begun.
+// What was reported of them stays in a log the standard output went to.
 TEST(Driver, InterruptStopsABatchAtTheCurrentFile) {
     Workspace space;
+    TempDir logs;
     writeSlowInput(space.dir.file("slow.rm"));
     rmw::writeFile(space.dir.file("other.rm"), twoByTwoFile());
     space.writeOld("slow.avi");
     ASSERT_EQ(space.run({"-q", "anim", "alone.avi"}).exitStatus, 0);
-    const pid_t child = startStopped(space, {"-bqy", "anim", "slow", "other"}, "slow.avi");
+    const pid_t child =
+        startStopped(space, {"-by", "anim", "slow", "other"}, "slow.avi", logs.file("log.txt"));
     ASSERT_GT(child, 0) << "no file was written beside the output";
     EXPECT_EQ(signalStopped(child, SIGINT), SIGINT);
+    const rmw::Bytes logBytes = rmw::readFile(logs.file("log.txt"));
+    const std::string log(logBytes.begin(), logBytes.end());
+    EXPECT_NE(log.find("Converting \"anim\"..."), std::string::npos) << log;
+    EXPECT_NE(log.find("statistics:"), std::string::npos) << log;
+    EXPECT_NE(log.find("Converting \"slow\"..."), std::string::npos) << log;
+    EXPECT_EQ(log.find("other"), std::string::npos) << log;
     EXPECT_EQ(rmw::readFile(space.dir.file("anim.avi")),
               rmw::readFile(space.dir.file("alone.avi")));
     EXPECT_EQ(space.contents("slow.avi"), kOldContents);

@@ -42,6 +42,9 @@ int convertAndReport(const Options& options, const char* inputName, const char* 
         if (!first) writeConsoleText(console, "\n");
         writeConsoleText(console, formatText("Converting \"%s\"...\n", inputName));
     }
+    // An interrupt ends the run without flushing: what was reported so far,
+    // in a batch the files already converted, reaches a log the output went to.
+    std::fflush(console);
     if (!convertFile(inputName, outputName, options.noPrompt, options.dotInterval,
                      options.multiPalette, options.framesPerSecond, options.sharedPalette, console,
                      outputFormat(options))) {
